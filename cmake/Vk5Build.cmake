@@ -1,0 +1,22 @@
+find_package(Threads REQUIRED)
+
+# Warnings as errors on our own code only.
+function(vk5_warnings target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4 /WX)
+  else()
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion
+                                             -Werror)
+  endif()
+endfunction()
+
+if(VK5_SANITIZE)
+  string(REPLACE ";" "," _vk5_san "${VK5_SANITIZE}")
+  add_compile_options(-fsanitize=${_vk5_san} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${_vk5_san})
+endif()
+
+# The module must load into a host with nothing beside it.
+if(MINGW)
+  add_link_options(-static-libgcc -static-libstdc++ -static)
+endif()

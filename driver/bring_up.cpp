@@ -1,0 +1,7 @@
+#include "driver/bring_up.h"
+
+#include "driver/controller_driver.h"
+
+void BringUp(ControllerDriver &) {}
+
+void TakeDown(ControllerDriver &) {}

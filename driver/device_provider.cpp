@@ -1,0 +1,27 @@
+#include "driver/device_provider.h"
+
+#include "driver/controller_driver.h"
+#include "support/host_log.h"
+
+vr::EVRInitError DeviceProvider::Init(vr::IVRDriverContext *pDriverContext) {
+  if (!pDriverContext) return vr::VRInitError_Init_InterfaceNotFound;
+  VR_INIT_SERVER_DRIVER_CONTEXT(pDriverContext);
+
+  LogLine("Initializing controller");
+  controller = new ControllerDriver();
+  vr::VRServerDriverHost()->TrackedDeviceAdded("aaa_vantorelle_k5_controller", vr::TrackedDeviceClass_Controller,
+                                               controller);
+  return vr::VRInitError_None;
+}
+
+void DeviceProvider::Cleanup() {
+  // A host that skipped Deactivate must not leave the link worker running
+  // against a freed controller.
+  if (controller && controller->linkThread.joinable()) controller->Deactivate();
+  delete controller;
+  controller = nullptr;
+}
+
+void DeviceProvider::RunFrame() {
+  if (controller) controller->FrameUpdate();
+}

@@ -1,0 +1,3 @@
+#include "driver/input_latches.h"
+
+InputLatches inputLatches;

@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+#include <openvr_driver.h>
+TEST(Abi, Placeholder) { SUCCEED(); }
