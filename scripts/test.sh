@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# The whole test suite: sanitizer builds (address+undefined, thread), a release
+# build with benchmarks, short fuzzer runs and the Windows build under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+jobs=$(nproc)
+fuzz_seconds=${VK5_FUZZ_SECONDS:-20}
+failed=0
+
+stage() { echo; echo "=== $* ==="; }
+
+for preset in asan tsan release; do
+  stage "build $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  stage "test $preset"
+  ctest --preset "$preset" -j "$jobs" || failed=1
+done
+
+stage "benchmarks (smoke run)"
+for b in build/release/bin/*_bench; do
+  [[ -x "$b" ]] || continue
+  "$b" --benchmark_min_time=0.05 || failed=1
+done
+
+stage "fuzzers (${fuzz_seconds}s each)"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$jobs"
+for f in build/fuzz/bin/*_fuzz; do
+  [[ -x "$f" ]] || continue
+  name=$(basename "$f")
+  corpus=build/fuzz/corpus/$name
+  mkdir -p "$corpus"
+  seeds=fuzz/corpus/$name
+  [[ -d "$seeds" ]] || seeds=
+  "$f" -max_total_time="$fuzz_seconds" -print_final_stats=1 "$corpus" $seeds 2>&1 | grep -E 'stat::number_of_executed_units|ERROR|SUMMARY' || true
+  [[ ${PIPESTATUS[0]} -eq 0 ]] || failed=1
+done
+
+if [[ -x scripts/test-windows.sh && "${VK5_WITH_WINDOWS:-1}" == 1 ]]; then
+  stage "windows build under wine"
+  scripts/test-windows.sh || failed=1
+fi
+
+echo
+if ((failed)); then echo "SOME TESTS FAILED"; exit 1; fi
+echo "ALL TESTS PASSED"
