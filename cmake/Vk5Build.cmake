@@ -10,6 +10,11 @@ function(vk5_warnings target)
   endif()
 endfunction()
 
+# Coverage feedback for the fuzzers reaches into the core they exercise.
+if(VK5_BUILD_FUZZERS)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 if(VK5_SANITIZE)
   string(REPLACE ";" "," _vk5_san "${VK5_SANITIZE}")
   add_compile_options(-fsanitize=${_vk5_san} -fno-omit-frame-pointer -fno-sanitize-recover=all)
