@@ -55,5 +55,7 @@ vr::DriverPose_t *ControllerDriver::GetPose(vr::DriverPose_t *pPoseOut) {
   return pPoseOut;
 }
 #else
-vr::DriverPose_t ControllerDriver::GetPose() { return lastPose; }
+vr::DriverPose_t ControllerDriver::GetPose() {
+  return lastPose;
+}
 #endif

@@ -2,4 +2,6 @@
 
 void OpenPoseExchange() {}
 void ClosePoseExchange() {}
-bool ReadPose(vr::DriverPose_t &) { return false; }
+bool ReadPose(vr::DriverPose_t &) {
+  return false;
+}

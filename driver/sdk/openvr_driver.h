@@ -338,10 +338,10 @@ public:
 
 class IVRProperties {
 public:
-  virtual ETrackedPropertyError ReadPropertyBatch(PropertyContainerHandle_t ulContainerHandle,
-                                                  PropertyRead_t *pBatch, uint32_t unBatchEntryCount) = 0;
-  virtual ETrackedPropertyError WritePropertyBatch(PropertyContainerHandle_t ulContainerHandle,
-                                                   PropertyWrite_t *pBatch, uint32_t unBatchEntryCount) = 0;
+  virtual ETrackedPropertyError ReadPropertyBatch(PropertyContainerHandle_t ulContainerHandle, PropertyRead_t *pBatch,
+                                                  uint32_t unBatchEntryCount) = 0;
+  virtual ETrackedPropertyError WritePropertyBatch(PropertyContainerHandle_t ulContainerHandle, PropertyWrite_t *pBatch,
+                                                   uint32_t unBatchEntryCount) = 0;
   virtual const char *GetPropErrorNameFromEnum(ETrackedPropertyError error) = 0;
   virtual PropertyContainerHandle_t TrackedDeviceToPropertyContainer(TrackedDeviceIndex_t nDevice) = 0;
 };
@@ -367,8 +367,7 @@ public:
                                                 VRInputComponentHandle_t *pHandle) = 0;
   virtual EVRInputError UpdateSkeletonComponent(VRInputComponentHandle_t ulComponent,
                                                 EVRSkeletalMotionRange eMotionRange,
-                                                const VRBoneTransform_t *pTransforms,
-                                                uint32_t unTransformCount) = 0;
+                                                const VRBoneTransform_t *pTransforms, uint32_t unTransformCount) = 0;
 };
 
 class IVRDriverLog {
@@ -388,8 +387,7 @@ public:
   virtual void SetString(const char *pchSection, const char *pchSettingsKey, const char *pchValue,
                          EVRSettingsError *peError = nullptr) = 0;
   virtual bool GetBool(const char *pchSection, const char *pchSettingsKey, EVRSettingsError *peError = nullptr) = 0;
-  virtual int32_t GetInt32(const char *pchSection, const char *pchSettingsKey,
-                           EVRSettingsError *peError = nullptr) = 0;
+  virtual int32_t GetInt32(const char *pchSection, const char *pchSettingsKey, EVRSettingsError *peError = nullptr) = 0;
   virtual float GetFloat(const char *pchSection, const char *pchSettingsKey, EVRSettingsError *peError = nullptr) = 0;
   virtual void GetString(const char *pchSection, const char *pchSettingsKey, char *pchValue, uint32_t unValueLen,
                          EVRSettingsError *peError = nullptr) = 0;
@@ -530,15 +528,27 @@ template <typename T> T *COpenVRDriverContext::Fetch(T *&cached, const char *ver
   return cached;
 }
 
-inline IVRSettings *VRSettings() { return OpenVRInternal_ModuleServerDriverContext().VRSettings(); }
-inline CVRPropertyHelpers *VRProperties() { return OpenVRInternal_ModuleServerDriverContext().VRProperties(); }
+inline IVRSettings *VRSettings() {
+  return OpenVRInternal_ModuleServerDriverContext().VRSettings();
+}
+inline CVRPropertyHelpers *VRProperties() {
+  return OpenVRInternal_ModuleServerDriverContext().VRProperties();
+}
 inline IVRServerDriverHost *VRServerDriverHost() {
   return OpenVRInternal_ModuleServerDriverContext().VRServerDriverHost();
 }
-inline IVRDriverLog *VRDriverLog() { return OpenVRInternal_ModuleServerDriverContext().VRDriverLog(); }
-inline IVRDriverManager *VRDriverManager() { return OpenVRInternal_ModuleServerDriverContext().VRDriverManager(); }
-inline IVRResources *VRResources() { return OpenVRInternal_ModuleServerDriverContext().VRResources(); }
-inline IVRDriverInput *VRDriverInput() { return OpenVRInternal_ModuleServerDriverContext().VRDriverInput(); }
+inline IVRDriverLog *VRDriverLog() {
+  return OpenVRInternal_ModuleServerDriverContext().VRDriverLog();
+}
+inline IVRDriverManager *VRDriverManager() {
+  return OpenVRInternal_ModuleServerDriverContext().VRDriverManager();
+}
+inline IVRResources *VRResources() {
+  return OpenVRInternal_ModuleServerDriverContext().VRResources();
+}
+inline IVRDriverInput *VRDriverInput() {
+  return OpenVRInternal_ModuleServerDriverContext().VRDriverInput();
+}
 
 inline EVRInitError InitServerDriverContext(IVRDriverContext *pContext) {
   VRDriverContext() = pContext;

@@ -9,14 +9,22 @@ namespace devhost {
 
 const char *KindName(Event::Kind kind) {
   switch (kind) {
-  case Event::Kind::InterfaceRequest: return "interface";
-  case Event::Kind::DeviceAdded: return "device_added";
-  case Event::Kind::Log: return "log";
-  case Event::Kind::Property: return "property";
-  case Event::Kind::ComponentCreated: return "component";
-  case Event::Kind::BooleanUpdate: return "boolean";
-  case Event::Kind::ScalarUpdate: return "scalar";
-  case Event::Kind::PoseUpdate: return "pose";
+  case Event::Kind::InterfaceRequest:
+    return "interface";
+  case Event::Kind::DeviceAdded:
+    return "device_added";
+  case Event::Kind::Log:
+    return "log";
+  case Event::Kind::Property:
+    return "property";
+  case Event::Kind::ComponentCreated:
+    return "component";
+  case Event::Kind::BooleanUpdate:
+    return "boolean";
+  case Event::Kind::ScalarUpdate:
+    return "scalar";
+  case Event::Kind::PoseUpdate:
+    return "pose";
   }
   return "?";
 }
@@ -84,13 +92,20 @@ void *DevHost::GetGenericInterface(const char *pchInterfaceVersion, vr::EVRInitE
   const std::string version = pchInterfaceVersion ? pchInterfaceVersion : "";
   void *found = nullptr;
   if (!withheld_.count(version)) {
-    if (version == vr::IVRServerDriverHost_Version) found = static_cast<vr::IVRServerDriverHost *>(this);
-    else if (version == vr::IVRSettings_Version) found = static_cast<vr::IVRSettings *>(this);
-    else if (version == vr::IVRProperties_Version) found = static_cast<vr::IVRProperties *>(this);
-    else if (version == vr::IVRDriverLog_Version) found = static_cast<vr::IVRDriverLog *>(this);
-    else if (version == vr::IVRDriverManager_Version) found = static_cast<vr::IVRDriverManager *>(this);
-    else if (version == vr::IVRResources_Version) found = static_cast<vr::IVRResources *>(this);
-    else if (version == vr::IVRDriverInput_Version) found = static_cast<vr::IVRDriverInput *>(this);
+    if (version == vr::IVRServerDriverHost_Version)
+      found = static_cast<vr::IVRServerDriverHost *>(this);
+    else if (version == vr::IVRSettings_Version)
+      found = static_cast<vr::IVRSettings *>(this);
+    else if (version == vr::IVRProperties_Version)
+      found = static_cast<vr::IVRProperties *>(this);
+    else if (version == vr::IVRDriverLog_Version)
+      found = static_cast<vr::IVRDriverLog *>(this);
+    else if (version == vr::IVRDriverManager_Version)
+      found = static_cast<vr::IVRDriverManager *>(this);
+    else if (version == vr::IVRResources_Version)
+      found = static_cast<vr::IVRResources *>(this);
+    else if (version == vr::IVRDriverInput_Version)
+      found = static_cast<vr::IVRDriverInput *>(this);
   }
   if (peError) *peError = found ? vr::VRInitError_None : vr::VRInitError_Init_InterfaceNotFound;
   Event e{Event::Kind::InterfaceRequest};
@@ -138,8 +153,8 @@ vr::ETrackedPropertyError DevHost::WritePropertyBatch(vr::PropertyContainerHandl
     e.size = w.unBufferSize;
     e.tag = w.unTag;
     if (w.unTag == vr::k_unStringPropertyTag && w.pvBuffer && w.unBufferSize)
-      e.stringValue.assign(static_cast<const char *>(w.pvBuffer), strnlen(static_cast<const char *>(w.pvBuffer),
-                                                                           w.unBufferSize));
+      e.stringValue.assign(static_cast<const char *>(w.pvBuffer),
+                           strnlen(static_cast<const char *>(w.pvBuffer), w.unBufferSize));
     if (w.unTag == vr::k_unInt32PropertyTag && w.pvBuffer && w.unBufferSize == 4) {
       int32_t v;
       std::memcpy(&v, w.pvBuffer, 4);
@@ -240,7 +255,8 @@ std::string FormatEvent(const Event &e) {
     return out + "interface " + e.text + (e.granted ? "" : " (withheld)");
   case Event::Kind::DeviceAdded:
     return out + "device added: serial \"" + e.text + "\" class " + std::to_string(e.number);
-  case Event::Kind::Log: return out + "driver: " + e.text;
+  case Event::Kind::Log:
+    return out + "driver: " + e.text;
   case Event::Kind::Property:
     return out + "property " + std::to_string(e.number) + " = " +
            (e.tag == vr::k_unStringPropertyTag ? "\"" + e.stringValue + "\""
@@ -249,14 +265,16 @@ std::string FormatEvent(const Event &e) {
   case Event::Kind::ComponentCreated:
     return out + "component " + e.text + (e.tag == 0xFFFFFFFF ? " boolean" : " scalar") + " -> handle " +
            std::to_string(e.number);
-  case Event::Kind::BooleanUpdate: return out + "input " + e.text + " = " + (e.value != 0 ? "true" : "false");
-  case Event::Kind::ScalarUpdate: return out + "input " + e.text + " = " + Fixed(e.value, 2);
+  case Event::Kind::BooleanUpdate:
+    return out + "input " + e.text + " = " + (e.value != 0 ? "true" : "false");
+  case Event::Kind::ScalarUpdate:
+    return out + "input " + e.text + " = " + Fixed(e.value, 2);
   case Event::Kind::PoseUpdate: {
     const vr::DriverPose_t &p = e.pose;
     return out + "pose device " + std::to_string(e.number) + (p.poseIsValid ? " valid" : " invalid") +
            (p.deviceIsConnected ? " connected" : " disconnected") + " pos (" + Fixed(p.vecPosition[0], 3) + ", " +
-           Fixed(p.vecPosition[1], 3) + ", " + Fixed(p.vecPosition[2], 3) + ") rot (" + Fixed(p.qRotation.w, 3) +
-           ", " + Fixed(p.qRotation.x, 3) + ", " + Fixed(p.qRotation.y, 3) + ", " + Fixed(p.qRotation.z, 3) + ")";
+           Fixed(p.vecPosition[1], 3) + ", " + Fixed(p.vecPosition[2], 3) + ") rot (" + Fixed(p.qRotation.w, 3) + ", " +
+           Fixed(p.qRotation.x, 3) + ", " + Fixed(p.qRotation.y, 3) + ", " + Fixed(p.qRotation.z, 3) + ")";
   }
   }
   return out;
@@ -275,13 +293,17 @@ std::string FormatEventJson(const Event &e) {
     j["serial"] = e.text;
     j["class"] = e.number;
     break;
-  case Event::Kind::Log: j["line"] = e.text; break;
+  case Event::Kind::Log:
+    j["line"] = e.text;
+    break;
   case Event::Kind::Property:
     j["prop"] = e.number;
     j["tag"] = e.tag;
     j["size"] = e.size;
-    if (e.tag == vr::k_unStringPropertyTag) j["value"] = e.stringValue;
-    else j["value"] = static_cast<int64_t>(e.value);
+    if (e.tag == vr::k_unStringPropertyTag)
+      j["value"] = e.stringValue;
+    else
+      j["value"] = static_cast<int64_t>(e.value);
     break;
   case Event::Kind::ComponentCreated:
     j["name"] = e.text;

@@ -23,7 +23,9 @@ const char *DriverModule::PlatformFolder() {
 #endif
 }
 
-DriverModule::~DriverModule() { Close(); }
+DriverModule::~DriverModule() {
+  Close();
+}
 
 void DriverModule::Close() {
   if (!handle_) return;

@@ -23,8 +23,7 @@ int main(int argc, char **argv) {
   bool activate = true;
   double poseInterval = 1.0;
   std::vector<std::string> withheld;
-  app.add_option("module", modulePath, "Driver library, or driver folder holding driver.vrdrivermanifest")
-      ->required();
+  app.add_option("module", modulePath, "Driver library, or driver folder holding driver.vrdrivermanifest")->required();
   app.add_option("--seconds", seconds, "How long to run frames (ignored with --frames)")->check(CLI::NonNegativeNumber);
   app.add_option("--frames", frames, "Number of frames to run")->check(CLI::NonNegativeNumber);
   app.add_option("--rate", rate, "Frames per second")->check(CLI::PositiveNumber);
@@ -50,8 +49,10 @@ int main(int argc, char **argv) {
     std::fflush(stdout);
   });
   auto note = [&](const std::string &text) {
-    if (json) std::printf("{\"t\":%.6f,\"kind\":\"host\",\"note\":\"%s\"}\n", host.Now(), text.c_str());
-    else std::printf("[%.3f] host: %s\n", host.Now(), text.c_str());
+    if (json)
+      std::printf("{\"t\":%.6f,\"kind\":\"host\",\"note\":\"%s\"}\n", host.Now(), text.c_str());
+    else
+      std::printf("[%.3f] host: %s\n", host.Now(), text.c_str());
     std::fflush(stdout);
   };
 
