@@ -11,6 +11,12 @@ failed=0
 
 stage() { echo; echo "=== $* ==="; }
 
+stage "format"
+if ! git ls-files '*.cpp' '*.h' '*.hpp' | xargs clang-format --dry-run --Werror 2>/dev/null; then
+  echo "clang-format: files need formatting (run: git ls-files '*.cpp' '*.h' | xargs clang-format -i)"
+  failed=1
+fi
+
 for preset in asan tsan release; do
   stage "build $preset"
   cmake --preset "$preset" >/dev/null
