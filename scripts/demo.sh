@@ -5,4 +5,4 @@ cd "$(dirname "$0")/.."
 VK5_WITH_WINDOWS=0 scripts/setup.sh
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)"
-exec build/release/bin/vk5-host build/release/bin/driver_vantorelle_k5.so --seconds "${VK5_DEMO_SECONDS:-5}" "$@"
+exec build/release/bin/vk5-host build/release/vantorelle_k5 --seconds "${VK5_DEMO_SECONDS:-5}" "$@"

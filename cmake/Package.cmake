@@ -1,0 +1,38 @@
+# The driver folder the VR host loads: laid out in the build tree (the demo and
+# black-box tests load it by folder) and by `cmake --install`.
+if(WIN32)
+  set(VK5_PLATFORM_FOLDER win64)
+else()
+  set(VK5_PLATFORM_FOLDER linux64)
+endif()
+set(VK5_DRIVER_NAME vantorelle_k5)
+set(VK5_DRIVER_FOLDER ${CMAKE_BINARY_DIR}/${VK5_DRIVER_NAME})
+set(VK5_DRIVER_BIN ${VK5_DRIVER_FOLDER}/bin/${VK5_PLATFORM_FOLDER})
+
+file(COPY ${PROJECT_SOURCE_DIR}/resources/driver.vrdrivermanifest DESTINATION ${VK5_DRIVER_FOLDER})
+file(COPY ${PROJECT_SOURCE_DIR}/resources/input ${PROJECT_SOURCE_DIR}/resources/localization
+     DESTINATION ${VK5_DRIVER_FOLDER}/resources)
+
+set(_vk5_driver_targets driver_vantorelle_k5)
+if(TARGET pose_getter)
+  list(APPEND _vk5_driver_targets pose_getter)
+endif()
+foreach(target IN LISTS _vk5_driver_targets)
+  set_target_properties(${target} PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${VK5_DRIVER_BIN}
+                                             RUNTIME_OUTPUT_DIRECTORY ${VK5_DRIVER_BIN})
+endforeach()
+
+install(TARGETS ${_vk5_driver_targets}
+        LIBRARY DESTINATION ${VK5_DRIVER_NAME}/bin/${VK5_PLATFORM_FOLDER}
+        RUNTIME DESTINATION ${VK5_DRIVER_NAME}/bin/${VK5_PLATFORM_FOLDER})
+install(FILES resources/driver.vrdrivermanifest DESTINATION ${VK5_DRIVER_NAME})
+install(DIRECTORY resources/input resources/localization DESTINATION ${VK5_DRIVER_NAME}/resources)
+
+# `cmake --build <dir> --target package_driver` zips the installed folder.
+add_custom_target(package_driver
+  COMMAND ${CMAKE_COMMAND} --install ${CMAKE_BINARY_DIR} --prefix ${CMAKE_BINARY_DIR}/package
+  COMMAND ${CMAKE_COMMAND} -E chdir ${CMAKE_BINARY_DIR}/package
+          ${CMAKE_COMMAND} -E tar cf ${CMAKE_BINARY_DIR}/${VK5_DRIVER_NAME}-${PROJECT_VERSION}-${VK5_PLATFORM_FOLDER}.zip
+          --format=zip ${VK5_DRIVER_NAME}
+  DEPENDS ${_vk5_driver_targets}
+  COMMENT "Packaging the driver folder")
