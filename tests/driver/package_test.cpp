@@ -67,8 +67,9 @@ TEST(DriverFolder, ProfileMatchesTheComponentsTheModuleCreates) {
   for (const auto &e : host.EventsOf(K::ComponentCreated)) created.insert(e.text);
   EXPECT_EQ(created, declared);
   for (const auto &e : host.EventsOf(K::Property)) {
-    if (e.number == vr::Prop_InputProfilePath_String)
+    if (e.number == vr::Prop_InputProfilePath_String) {
       EXPECT_EQ(e.stringValue, "{vantorelle_k5}/input/vantorelle_k5_controller_profile.json");
+    }
   }
 }
 
