@@ -5,6 +5,4 @@
 // Writes one complete line to the host's driver log in a single Log call.
 // Before the host has given us its log there is nowhere to write; the line is dropped.
 void LogLine(const char *line);
-inline void LogLine(const std::string &line) {
-  LogLine(line.c_str());
-}
+inline void LogLine(const std::string &line) { LogLine(line.c_str()); }
