@@ -141,7 +141,8 @@ Pistol StandardPistol(std::uint64_t address, std::u16string name = u"Pistol");
 class Radio final : public Adapter {
 public:
   // Events and later completions run on this many threads of the radio's own;
-  // with more than one they may overlap.
+  // with more than one they may overlap. A handler that waits for a later
+  // completion needs a second thread to deliver it.
   explicit Radio(unsigned eventThreads = 1);
   ~Radio() override;
   Radio(const Radio &) = delete;
