@@ -1,0 +1,36 @@
+#include <gtest/gtest.h>
+
+#include "ble/adapter.h"
+
+namespace {
+
+class NamedAdapter final : public ble::Adapter {
+public:
+  std::shared_ptr<ble::BluetoothLEAdvertisementWatcher> CreateWatcher() override { throw hresult_not_implemented(); }
+  AsyncOperationPtr<std::shared_ptr<ble::BluetoothLEDevice>> FromBluetoothAddressAsync(std::uint64_t) override {
+    throw hresult_not_implemented();
+  }
+};
+
+TEST(PlatformAdapter, WithoutARadioBackendEveryWayInRaises) {
+  ble::Adapter &adapter = ble::PlatformAdapter();
+  try {
+    adapter.CreateWatcher();
+    FAIL();
+  } catch (const hresult_error &error) {
+    EXPECT_EQ(error.code(), kErrorDeviceNotAvailable);
+  }
+  EXPECT_THROW(adapter.FromBluetoothAddressAsync(1), hresult_error);
+}
+
+TEST(PlatformAdapter, AnInjectedAdapterServesUntilItsScopeEnds) {
+  ble::Adapter &builtIn = ble::PlatformAdapter();
+  NamedAdapter injected;
+  {
+    ble::ScopedPlatformAdapter use(injected);
+    EXPECT_EQ(&ble::PlatformAdapter(), &injected);
+  }
+  EXPECT_EQ(&ble::PlatformAdapter(), &builtIn);
+}
+
+} // namespace
