@@ -71,8 +71,8 @@ template <class Revoke> void RevokeQuietly(Revoke &&revoke) noexcept {
 // Revokes the registrations of the device and its characteristics, then
 // closes the device; a failing Close is raised once the rest is done.
 void ReleaseDevice(LinkState &s) {
-  for (auto &[characteristic, token] : s.valueChangedTokens)
-    RevokeQuietly([&] { characteristic->ValueChanged(token); });
+  for (auto &registration : s.valueChangedTokens)
+    RevokeQuietly([&] { registration.first->ValueChanged(registration.second); });
   s.valueChangedTokens.clear();
   std::shared_ptr<ble::BluetoothLEDevice> device = std::move(s.device);
   s.device.reset();
