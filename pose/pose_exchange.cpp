@@ -20,15 +20,14 @@ std::atomic<int> poseReaders{0};
 constexpr double kC15 = 0.9659258262890683;
 constexpr double kS15 = 0.25881904510252074;
 
-template <std::size_t N> bool ZeroNonFinite(float (&values)[N]) {
-  bool finite = true;
+// Every value is checked, so that all of them are replaced, not just the first.
+template <std::size_t N> void ZeroNonFinite(float (&values)[N], bool &finite) {
   for (float &v : values) {
     if (!std::isfinite(v)) {
       v = 0.0f;
       finite = false;
     }
   }
-  return finite;
 }
 } // namespace
 
@@ -104,9 +103,10 @@ bool ReadPose(vr::DriverPose_t &out) {
 
 vr::DriverPose_t ConvertPose(const PoseRecord &record) {
   PoseRecord r = record;
-  bool finite = ZeroNonFinite(r.m[0]) & ZeroNonFinite(r.m[1]) & ZeroNonFinite(r.m[2]);
-  finite = ZeroNonFinite(r.velocity) & finite;
-  finite = ZeroNonFinite(r.angularVelocity) & finite;
+  bool finite = true;
+  for (auto &row : r.m) ZeroNonFinite(row, finite);
+  ZeroNonFinite(r.velocity, finite);
+  ZeroNonFinite(r.angularVelocity, finite);
   const auto &m = r.m;
 
   vr::DriverPose_t pose{};
