@@ -1,6 +1,7 @@
 #include "pose/pose_exchange.h"
 
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <thread>
@@ -20,14 +21,24 @@ std::atomic<int> poseReaders{0};
 constexpr double kC15 = 0.9659258262890683;
 constexpr double kS15 = 0.25881904510252074;
 
-// Every value is checked, so that all of them are replaced, not just the first.
-template <std::size_t N> void ZeroNonFinite(float (&values)[N], bool &finite) {
-  for (float &v : values) {
-    if (!std::isfinite(v)) {
-      v = 0.0f;
-      finite = false;
-    }
+template <std::size_t N> bool AllFinite(const float (&values)[N]) {
+  // Branch-free on the common path: a float is non-finite when its exponent bits are all set.
+  uint32_t nonFinite = 0;
+  for (float v : values) {
+    const uint32_t exponent = std::bit_cast<uint32_t>(v) & 0x7F800000u;
+    nonFinite |= static_cast<uint32_t>(exponent == 0x7F800000u);
   }
+  return nonFinite == 0;
+}
+
+template <std::size_t N> void ZeroNonFinite(float (&values)[N]) {
+  for (float &v : values)
+    if (!std::isfinite(v)) v = 0.0f;
+}
+
+// Sums of finite floats are never NaN, so this is fmax(0, sum) without its NaN handling.
+double ClampedRoot(float sum) {
+  return 0.5 * std::sqrt(sum > 0.0f ? static_cast<double>(sum) : 0.0);
 }
 } // namespace
 
@@ -103,10 +114,13 @@ bool ReadPose(vr::DriverPose_t &out) {
 
 vr::DriverPose_t ConvertPose(const PoseRecord &record) {
   PoseRecord r = record;
-  bool finite = true;
-  for (auto &row : r.m) ZeroNonFinite(row, finite);
-  ZeroNonFinite(r.velocity, finite);
-  ZeroNonFinite(r.angularVelocity, finite);
+  const bool finite = AllFinite(r.m[0]) && AllFinite(r.m[1]) && AllFinite(r.m[2]) && AllFinite(r.velocity) &&
+                      AllFinite(r.angularVelocity);
+  if (!finite) {
+    for (auto &row : r.m) ZeroNonFinite(row);
+    ZeroNonFinite(r.velocity);
+    ZeroNonFinite(r.angularVelocity);
+  }
   const auto &m = r.m;
 
   vr::DriverPose_t pose{};
@@ -121,13 +135,10 @@ vr::DriverPose_t ConvertPose(const PoseRecord &record) {
   const float sumX = 1.0f + m[0][0] - m[1][1] - m[2][2];
   const float sumY = 1.0f - m[0][0] + m[1][1] - m[2][2];
   const float sumZ = 1.0f - m[0][0] - m[1][1] + m[2][2];
-  const double w = 0.5 * std::sqrt(std::fmax(0.0, static_cast<double>(sumW)));
-  const double x =
-      std::copysign(0.5 * std::sqrt(std::fmax(0.0, static_cast<double>(sumX))), static_cast<double>(m[2][1] - m[1][2]));
-  const double y =
-      std::copysign(0.5 * std::sqrt(std::fmax(0.0, static_cast<double>(sumY))), static_cast<double>(m[0][2] - m[2][0]));
-  const double z =
-      std::copysign(0.5 * std::sqrt(std::fmax(0.0, static_cast<double>(sumZ))), static_cast<double>(m[1][0] - m[0][1]));
+  const double w = ClampedRoot(sumW);
+  const double x = std::copysign(ClampedRoot(sumX), static_cast<double>(m[2][1] - m[1][2]));
+  const double y = std::copysign(ClampedRoot(sumY), static_cast<double>(m[0][2] - m[2][0]));
+  const double z = std::copysign(ClampedRoot(sumZ), static_cast<double>(m[1][0] - m[0][1]));
 
   // The pistol's barrel points 30 degrees below the tracked object's forward
   // axis: rotate by -30 degrees about the device's own X axis.
