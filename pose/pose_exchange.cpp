@@ -123,7 +123,20 @@ vr::DriverPose_t ConvertPose(const PoseRecord &record) {
   }
   const auto &m = r.m;
 
-  vr::DriverPose_t pose{};
+  // Every field is set below; zero-filling the record first would cost a block
+  // store on every frame.
+  vr::DriverPose_t pose;
+  pose.poseTimeOffset = 0.0;
+  pose.qWorldFromDriverRotation = {1.0, 0.0, 0.0, 0.0};
+  pose.qDriverFromHeadRotation = {1.0, 0.0, 0.0, 0.0};
+  for (int i = 0; i < 3; ++i) {
+    pose.vecWorldFromDriverTranslation[i] = 0.0;
+    pose.vecDriverFromHeadTranslation[i] = 0.0;
+    pose.vecAcceleration[i] = 0.0;
+    pose.vecAngularAcceleration[i] = 0.0;
+  }
+  pose.willDriftInYaw = false;
+  pose.shouldApplyHeadModel = false;
   pose.poseIsValid = r.poseIsValid != 0 && finite;
   pose.result = static_cast<vr::ETrackingResult>(r.result);
   pose.deviceIsConnected = r.deviceIsConnected != 0;
@@ -159,8 +172,5 @@ vr::DriverPose_t ConvertPose(const PoseRecord &record) {
     pose.vecVelocity[i] = r.velocity[i];
     pose.vecAngularVelocity[i] = r.angularVelocity[i];
   }
-
-  pose.qWorldFromDriverRotation.w = 1.0;
-  pose.qDriverFromHeadRotation.w = 1.0;
   return pose;
 }

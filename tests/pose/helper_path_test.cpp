@@ -26,7 +26,7 @@ TEST(HelperPath, TheLastSeparatorOfEitherKindEndsTheDirectory) {
   EXPECT_EQ(DirectoryOfPath("/driver.so"), "");
 }
 
-TEST(HelperPath, WithoutAnyDirectoryTheHelperIsLookedForAtTheRoot) {
+TEST(HelperPath, APathWithoutSeparatorIsKeptWholeAndAnEmptyDirectoryLeadsToTheRoot) {
   EXPECT_EQ(DirectoryOfPath("driver.dll"), "driver.dll");
   EXPECT_EQ(JoinPath(DirectoryOfPath(""), "pose_getter.exe", '\\'), R"(\pose_getter.exe)");
 }
