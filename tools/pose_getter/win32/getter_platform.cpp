@@ -15,7 +15,7 @@ UdpSocket OpenUdpReceiver(uint16_t port) {
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(s, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+  if (bind(s, reinterpret_cast<const sockaddr *>(&address), static_cast<int>(sizeof address)) != 0) {
     closesocket(s);
     return kNoSocket;
   }
