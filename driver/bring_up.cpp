@@ -4,18 +4,29 @@
 
 #include "ble/link_worker.h"
 #include "driver/controller_driver.h"
+#include "pose/pose_exchange.h"
+#include "pose/pose_getter.h"
 
 void BringUp(ControllerDriver &controller) {
-  // A second activation keeps the worker that runs; overwriting a joinable
-  // thread would end the host.
+  // The link worker starts first, so a failure to create its thread leaves
+  // nothing else set up. A second activation keeps the worker that runs:
+  // overwriting a joinable thread would end the host.
   if (!controller.linkThread.joinable()) {
     // Set again so a device deactivated earlier gets a working link.
     linkRunning.store(true);
     controller.linkThread = std::thread(LinkWorker);
   }
+
+  // The exchange exists before the helper starts, so the helper opens the
+  // block the driver has just zeroed.
+  OpenPoseExchange();
+  StartPoseGetter(kPoseGetterFileName);
 }
 
 void TakeDown(ControllerDriver &controller) {
   linkRunning.store(false);
   if (controller.linkThread.joinable()) controller.linkThread.join();
+
+  ClosePoseExchange();
+  StopPoseGetter();
 }

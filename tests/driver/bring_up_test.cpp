@@ -1,0 +1,94 @@
+// Activation and deactivation of the real module in the development host,
+// with and without the pose helper beside it.
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/driver_folder.h"
+
+namespace {
+using devhost::Event;
+using Kind = Event::Kind;
+
+// Log lines recorded after `from`, and whether each came before the first property write.
+std::vector<std::string> LinesSince(const devhost::DevHost &host, std::size_t from) {
+  std::vector<std::string> lines = host.LogLines();
+  return {lines.begin() + static_cast<long>(std::min(from, lines.size())), lines.end()};
+}
+
+std::size_t LogsBeforeFirstProperty(const devhost::DevHost &host) {
+  std::size_t logs = 0;
+  for (const Event &e : host.Events()) {
+    if (e.kind == Kind::Property) break;
+    if (e.kind == Kind::Log) ++logs;
+  }
+  return logs;
+}
+} // namespace
+
+TEST(BringUp, WithoutTheHelperActivationLogsTheFailedStartAndStillSucceeds) {
+  DriverFolder folder;
+  vr::ITrackedDeviceServerDriver *device = folder.Load();
+  ASSERT_NE(device, nullptr);
+  const std::size_t initLines = folder.host.LogLines().size();
+
+  EXPECT_EQ(device->Activate(0), vr::VRInitError_None);
+  EXPECT_EQ(LinesSince(folder.host, initLines), std::vector<std::string>{"CreateProcess failed."});
+  EXPECT_EQ(LogsBeforeFirstProperty(folder.host), initLines + 1);
+  EXPECT_EQ(folder.host.EventsOf(Kind::Property).size(), 4u);
+  EXPECT_EQ(folder.host.EventsOf(Kind::ComponentCreated).size(), 4u);
+
+  // The exchange is open all the same: its zeroed block reads as no pose.
+  EXPECT_TRUE(folder.FramesUntilPose([](const vr::DriverPose_t &p) { return !p.poseIsValid && !p.deviceIsConnected; },
+                                     std::chrono::milliseconds(500)));
+
+  const std::size_t activeLines = folder.host.LogLines().size();
+  device->Deactivate();
+  EXPECT_EQ(LinesSince(folder.host, activeLines),
+            std::vector<std::string>{"Failed to terminate PoseGetter process, the process may not exist."});
+  folder.host.ClearEvents();
+  folder.provider()->RunFrame();
+  EXPECT_TRUE(folder.host.EventsOf(Kind::PoseUpdate).empty());
+}
+
+TEST(BringUp, WithTheHelperItsPosesArriveAndDeactivationKillsAndReapsIt) {
+  DriverFolder folder;
+  folder.AddPoseGetter("source = demo\n");
+  vr::ITrackedDeviceServerDriver *device = folder.Load();
+  ASSERT_NE(device, nullptr);
+  const std::size_t initLines = folder.host.LogLines().size();
+
+  EXPECT_EQ(device->Activate(0), vr::VRInitError_None);
+  EXPECT_EQ(LinesSince(folder.host, initLines), std::vector<std::string>{"PoseGetter process started."});
+  EXPECT_EQ(LogsBeforeFirstProperty(folder.host), initLines + 1);
+  EXPECT_TRUE(folder.FramesUntilPose(
+      [](const vr::DriverPose_t &p) {
+        return p.poseIsValid && p.deviceIsConnected && p.result == vr::TrackingResult_Running_OK;
+      },
+      std::chrono::seconds(5)))
+      << "the demo motion never arrived";
+
+  const std::size_t activeLines = folder.host.LogLines().size();
+  device->Deactivate();
+  EXPECT_EQ(LinesSince(folder.host, activeLines), std::vector<std::string>{"PoseGetter process terminated."});
+  EXPECT_TRUE(NoChildProcessLeft());
+}
+
+TEST(BringUp, ASecondActivationStopsTheFirstHelperBeforeStartingAnother) {
+  DriverFolder folder;
+  folder.AddPoseGetter("source = demo\n");
+  vr::ITrackedDeviceServerDriver *device = folder.Load();
+  ASSERT_NE(device, nullptr);
+  const std::size_t initLines = folder.host.LogLines().size();
+
+  device->Activate(0);
+  device->Activate(0);
+  EXPECT_EQ(LinesSince(folder.host, initLines),
+            (std::vector<std::string>{"PoseGetter process started.", "PoseGetter process terminated.",
+                                      "PoseGetter process started."}));
+  device->Deactivate();
+  EXPECT_EQ(folder.host.LogLines().back(), "PoseGetter process terminated.");
+  EXPECT_TRUE(NoChildProcessLeft());
+}
