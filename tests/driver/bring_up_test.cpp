@@ -12,17 +12,29 @@ namespace {
 using devhost::Event;
 using Kind = Event::Kind;
 
-// Log lines recorded after `from`, and whether each came before the first property write.
+// The link worker logs from a thread of its own; only the pose side's lines
+// have a fixed place in activation.
+bool IsPoseLine(const std::string &line) {
+  return line.rfind("PoseGetter", 0) == 0 || line == "CreateProcess failed." ||
+         line.rfind("Failed to terminate", 0) == 0 || line == "Failed to get DLL path." ||
+         line == "Failed to create file mapping object." || line == "Failed to map view of file." ||
+         line == "Initializing controller";
+}
+
+// Pose-side log lines recorded after the first `from` of them.
 std::vector<std::string> LinesSince(const devhost::DevHost &host, std::size_t from) {
-  std::vector<std::string> lines = host.LogLines();
+  std::vector<std::string> lines;
+  for (const std::string &line : host.LogLines())
+    if (IsPoseLine(line)) lines.push_back(line);
   return {lines.begin() + static_cast<long>(std::min(from, lines.size())), lines.end()};
 }
 
+// Pose-side log lines written before the first property write.
 std::size_t LogsBeforeFirstProperty(const devhost::DevHost &host) {
   std::size_t logs = 0;
   for (const Event &e : host.Events()) {
     if (e.kind == Kind::Property) break;
-    if (e.kind == Kind::Log) ++logs;
+    if (e.kind == Kind::Log && IsPoseLine(e.text)) ++logs;
   }
   return logs;
 }
