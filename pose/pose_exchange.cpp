@@ -1,5 +1,155 @@
 #include "pose/pose_exchange.h"
 
-void OpenPoseExchange() {}
-void ClosePoseExchange() {}
-bool ReadPose(vr::DriverPose_t &) { return false; }
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+#include "pose/exchange_lock.h"
+#include "pose/shared_mapping.h"
+#include "support/host_log.h"
+
+namespace {
+// Touched only by the thread that activates and deactivates the device.
+MappingHandle poseMapping = kNoMapping;
+// Read by the host's frame thread, so published atomically.
+std::atomic<PoseExchangeBlock *> poseView{nullptr};
+// Frames inside ReadPoseRecord: the view is unmapped only once none is left.
+std::atomic<int> poseReaders{0};
+
+constexpr double kC15 = 0.9659258262890683;
+constexpr double kS15 = 0.25881904510252074;
+
+template <std::size_t N> bool ZeroNonFinite(float (&values)[N]) {
+  bool finite = true;
+  for (float &v : values) {
+    if (!std::isfinite(v)) {
+      v = 0.0f;
+      finite = false;
+    }
+  }
+  return finite;
+}
+} // namespace
+
+void OpenPoseExchange() {
+  if (poseView.load()) ClosePoseExchange();
+
+  poseMapping = CreateNamedMapping(kPoseExchangeName, kPoseExchangeSize);
+  if (poseMapping == kNoMapping) LogLine("Failed to create file mapping object.");
+  void *view = poseMapping == kNoMapping ? nullptr : MapNamedView(poseMapping, kPoseExchangeSize);
+  if (!view) {
+    LogLine("Failed to map view of file.");
+    if (poseMapping != kNoMapping) CloseNamedMapping(poseMapping);
+    poseMapping = kNoMapping;
+    return;
+  }
+
+  // Whatever an earlier activation's helper left is discarded: until the new
+  // helper writes, the block reads as an invalid, disconnected pose.
+  auto *block = static_cast<PoseExchangeBlock *>(view);
+  std::memset(reinterpret_cast<unsigned char *>(block) + 1, 0, sizeof(PoseExchangeBlock) - 1);
+  UnlockExchange(*block);
+  poseView.store(block);
+}
+
+void ClosePoseExchange() {
+  PoseExchangeBlock *block = poseView.exchange(nullptr);
+  if (!block) return;
+  // A frame that picked up the view just before it was cleared finishes its
+  // copy (within kPoseLockWait) before the memory goes away.
+  while (poseReaders.load() != 0) std::this_thread::yield();
+  UnmapNamedView(block, kPoseExchangeSize);
+  CloseNamedMapping(poseMapping);
+  poseMapping = kNoMapping;
+}
+
+bool LockExchangeWithin(PoseExchangeBlock &block, std::chrono::microseconds wait) {
+  using Clock = std::chrono::steady_clock;
+  if (TryLockExchange(block)) return true;
+  const Clock::time_point start = Clock::now();
+  // A live writer holds the lock for well under a microsecond: yield first,
+  // then sleep in short steps so a stuck lock costs the frame little CPU.
+  for (;;) {
+    const Clock::duration waited = Clock::now() - start;
+    if (waited >= wait) return false;
+    if (waited < std::chrono::microseconds(50))
+      std::this_thread::yield();
+    else
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    if (TryLockExchange(block)) return true;
+  }
+}
+
+bool ReadPoseRecord(PoseRecord &out) {
+  if (!poseView.load(std::memory_order_relaxed)) return false;
+  poseReaders.fetch_add(1);
+  PoseExchangeBlock *block = poseView.load();
+  bool read = false;
+  if (block && LockExchangeWithin(*block, kPoseLockWait)) {
+    std::memcpy(&out, &block->pose, sizeof out);
+    UnlockExchange(*block);
+    read = true;
+  }
+  poseReaders.fetch_sub(1);
+  return read;
+}
+
+bool ReadPose(vr::DriverPose_t &out) {
+  PoseRecord record;
+  if (!ReadPoseRecord(record)) return false;
+  out = ConvertPose(record);
+  return true;
+}
+
+vr::DriverPose_t ConvertPose(const PoseRecord &record) {
+  PoseRecord r = record;
+  bool finite = ZeroNonFinite(r.m[0]) & ZeroNonFinite(r.m[1]) & ZeroNonFinite(r.m[2]);
+  finite = ZeroNonFinite(r.velocity) & finite;
+  finite = ZeroNonFinite(r.angularVelocity) & finite;
+  const auto &m = r.m;
+
+  vr::DriverPose_t pose{};
+  pose.poseIsValid = r.poseIsValid != 0 && finite;
+  pose.result = static_cast<vr::ETrackingResult>(r.result);
+  pose.deviceIsConnected = r.deviceIsConnected != 0;
+
+  // The sums stay in float32 and the roots in double, so that the helper's
+  // matrix gives the same quaternion bit for bit on every build. The clamp
+  // keeps the roots defined for matrices that are not quite orthonormal.
+  const float sumW = 1.0f + m[0][0] + m[1][1] + m[2][2];
+  const float sumX = 1.0f + m[0][0] - m[1][1] - m[2][2];
+  const float sumY = 1.0f - m[0][0] + m[1][1] - m[2][2];
+  const float sumZ = 1.0f - m[0][0] - m[1][1] + m[2][2];
+  const double w = 0.5 * std::sqrt(std::fmax(0.0, static_cast<double>(sumW)));
+  const double x =
+      std::copysign(0.5 * std::sqrt(std::fmax(0.0, static_cast<double>(sumX))), static_cast<double>(m[2][1] - m[1][2]));
+  const double y =
+      std::copysign(0.5 * std::sqrt(std::fmax(0.0, static_cast<double>(sumY))), static_cast<double>(m[0][2] - m[2][0]));
+  const double z =
+      std::copysign(0.5 * std::sqrt(std::fmax(0.0, static_cast<double>(sumZ))), static_cast<double>(m[1][0] - m[0][1]));
+
+  // The pistol's barrel points 30 degrees below the tracked object's forward
+  // axis: rotate by -30 degrees about the device's own X axis.
+  pose.qRotation.w = w * kC15 + x * kS15;
+  pose.qRotation.x = x * kC15 - w * kS15;
+  pose.qRotation.y = y * kC15 - z * kS15;
+  pose.qRotation.z = z * kC15 + y * kS15;
+  // Diagonal sums beyond the float range overflow to infinity.
+  if (!std::isfinite(pose.qRotation.w) || !std::isfinite(pose.qRotation.x) || !std::isfinite(pose.qRotation.y) ||
+      !std::isfinite(pose.qRotation.z)) {
+    pose.qRotation = {};
+    pose.poseIsValid = false;
+  }
+
+  // The grip sits 0.25 along the device's own +Z axis from the tracked point.
+  for (int i = 0; i < 3; ++i) {
+    pose.vecPosition[i] = static_cast<double>(m[i][3]) + static_cast<double>(m[i][2] * 0.25f);
+    pose.vecVelocity[i] = r.velocity[i];
+    pose.vecAngularVelocity[i] = r.angularVelocity[i];
+  }
+
+  pose.qWorldFromDriverRotation.w = 1.0;
+  pose.qDriverFromHeadRotation.w = 1.0;
+  return pose;
+}

@@ -1,3 +1,5 @@
 #include <gtest/gtest.h>
 #include <openvr_driver.h>
-TEST(Abi, Placeholder) { SUCCEED(); }
+TEST(Abi, Placeholder) {
+  SUCCEED();
+}

@@ -1,0 +1,34 @@
+#include "pose/shared_mapping.h"
+
+#include <fcntl.h>
+#include <string>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+MappingHandle CreateNamedMapping(const char *name, std::size_t size) {
+  const std::string objectName = std::string("/") + name;
+  // Owner only: the block steers a device pose.
+  const int fd = shm_open(objectName.c_str(), O_RDWR | O_CREAT, 0600);
+  if (fd < 0) return kNoMapping;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 ||
+      (static_cast<std::size_t>(st.st_size) < size && ftruncate(fd, static_cast<off_t>(size)) != 0)) {
+    close(fd);
+    return kNoMapping;
+  }
+  return fd;
+}
+
+void *MapNamedView(MappingHandle mapping, std::size_t size) {
+  void *view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, static_cast<int>(mapping), 0);
+  return view == MAP_FAILED ? nullptr : view;
+}
+
+void UnmapNamedView(void *view, std::size_t size) {
+  munmap(view, size);
+}
+
+void CloseNamedMapping(MappingHandle mapping) {
+  close(static_cast<int>(mapping));
+}

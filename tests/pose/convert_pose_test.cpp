@@ -1,0 +1,172 @@
+#include <cmath>
+#include <limits>
+
+#include <gtest/gtest.h>
+
+#include "pose/pose_exchange.h"
+
+namespace {
+constexpr double kC15 = 0.9659258262890683;
+constexpr double kS15 = 0.25881904510252074;
+
+PoseRecord Identity(float x, float y, float z) {
+  PoseRecord r{};
+  r.m[0][0] = r.m[1][1] = r.m[2][2] = 1.0f;
+  r.m[0][3] = x, r.m[1][3] = y, r.m[2][3] = z;
+  return r;
+}
+
+void ExpectFinite(const vr::DriverPose_t &p) {
+  for (double v : {p.qRotation.w, p.qRotation.x, p.qRotation.y, p.qRotation.z}) EXPECT_TRUE(std::isfinite(v));
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_TRUE(std::isfinite(p.vecPosition[i]));
+    EXPECT_TRUE(std::isfinite(p.vecVelocity[i]));
+    EXPECT_TRUE(std::isfinite(p.vecAngularVelocity[i]));
+  }
+}
+} // namespace
+
+TEST(ConvertPose, IdentityRotationIsTiltedAndShiftedAlongZ) {
+  const vr::DriverPose_t p = ConvertPose(Identity(1, 2, 3));
+  EXPECT_EQ(p.qRotation.w, kC15);
+  EXPECT_EQ(p.qRotation.x, -kS15);
+  EXPECT_EQ(p.qRotation.y, 0.0);
+  EXPECT_EQ(p.qRotation.z, 0.0);
+  EXPECT_EQ(p.vecPosition[0], 1.0);
+  EXPECT_EQ(p.vecPosition[1], 2.0);
+  EXPECT_EQ(p.vecPosition[2], 3.25);
+}
+
+TEST(ConvertPose, HalfTurnAboutYShiftsBackwards) {
+  PoseRecord r{};
+  r.m[0][0] = -1.0f, r.m[1][1] = 1.0f, r.m[2][2] = -1.0f;
+  const vr::DriverPose_t p = ConvertPose(r);
+  EXPECT_EQ(p.qRotation.w, 0.0);
+  EXPECT_EQ(p.qRotation.x, 0.0);
+  EXPECT_EQ(p.qRotation.y, kC15);
+  EXPECT_EQ(p.qRotation.z, kS15);
+  EXPECT_EQ(p.vecPosition[0], 0.0);
+  EXPECT_EQ(p.vecPosition[1], 0.0);
+  EXPECT_EQ(p.vecPosition[2], -0.25);
+}
+
+TEST(ConvertPose, AllZeroRecordIsAnInvalidDisconnectedPose) {
+  const vr::DriverPose_t p = ConvertPose(PoseRecord{});
+  EXPECT_EQ(p.qRotation.w, 0.6123724356957945);
+  EXPECT_EQ(p.qRotation.x, 0.3535533905932738);
+  EXPECT_EQ(p.qRotation.y, 0.3535533905932738);
+  EXPECT_EQ(p.qRotation.z, 0.6123724356957945);
+  for (double v : p.vecPosition) EXPECT_EQ(v, 0.0);
+  EXPECT_FALSE(p.poseIsValid);
+  EXPECT_FALSE(p.deviceIsConnected);
+  EXPECT_EQ(static_cast<int>(p.result), 0);
+}
+
+TEST(ConvertPose, VelocitiesPassUnchangedAndFixedFieldsAreSet) {
+  PoseRecord r = Identity(0, 0, 0);
+  r.velocity[0] = 1, r.velocity[1] = 2, r.velocity[2] = 3;
+  r.angularVelocity[0] = 4, r.angularVelocity[1] = 5, r.angularVelocity[2] = 6;
+  r.result = vr::TrackingResult_Running_OK;
+  r.poseIsValid = 1;
+  r.deviceIsConnected = 1;
+  const vr::DriverPose_t p = ConvertPose(r);
+  EXPECT_EQ(p.vecVelocity[0], 1.0);
+  EXPECT_EQ(p.vecVelocity[1], 2.0);
+  EXPECT_EQ(p.vecVelocity[2], 3.0);
+  EXPECT_EQ(p.vecAngularVelocity[0], 4.0);
+  EXPECT_EQ(p.vecAngularVelocity[1], 5.0);
+  EXPECT_EQ(p.vecAngularVelocity[2], 6.0);
+  EXPECT_EQ(p.result, vr::TrackingResult_Running_OK);
+  EXPECT_TRUE(p.poseIsValid);
+  EXPECT_TRUE(p.deviceIsConnected);
+  EXPECT_EQ(p.qWorldFromDriverRotation.w, 1.0);
+  EXPECT_EQ(p.qDriverFromHeadRotation.w, 1.0);
+  EXPECT_EQ(p.poseTimeOffset, 0.0);
+  EXPECT_FALSE(p.willDriftInYaw);
+  EXPECT_FALSE(p.shouldApplyHeadModel);
+  for (double v : p.vecAcceleration) EXPECT_EQ(v, 0.0);
+}
+
+TEST(ConvertPose, AnyNonZeroFlagByteCountsAsTrue) {
+  PoseRecord r = Identity(0, 0, 0);
+  r.poseIsValid = 2;
+  r.deviceIsConnected = 0xFF;
+  const vr::DriverPose_t p = ConvertPose(r);
+  EXPECT_TRUE(p.poseIsValid);
+  EXPECT_TRUE(p.deviceIsConnected);
+}
+
+TEST(ConvertPose, ComponentSignsFollowTheOffDiagonalDifferences) {
+  // 90 degrees about X: y' = z, z' = -y.
+  PoseRecord r{};
+  r.m[0][0] = 1.0f;
+  r.m[1][2] = -1.0f, r.m[2][1] = 1.0f;
+  const vr::DriverPose_t p = ConvertPose(r);
+  const double half = 0.5 * std::sqrt(2.0);
+  EXPECT_DOUBLE_EQ(p.qRotation.w, half * kC15 + half * kS15);
+  EXPECT_DOUBLE_EQ(p.qRotation.x, half * kC15 - half * kS15);
+  r.m[1][2] = 1.0f, r.m[2][1] = -1.0f;
+  EXPECT_LT(ConvertPose(r).qRotation.x, 0.0);
+}
+
+TEST(ConvertPose, ShiftUsesTheThirdColumnBeforeTheTilt) {
+  // Device +Z pointing along world +X (90 degrees about Y).
+  PoseRecord r{};
+  r.m[0][2] = 1.0f, r.m[1][1] = 1.0f, r.m[2][0] = -1.0f;
+  r.m[0][3] = 5.0f;
+  const vr::DriverPose_t p = ConvertPose(r);
+  EXPECT_EQ(p.vecPosition[0], 5.25);
+  EXPECT_EQ(p.vecPosition[1], 0.0);
+  EXPECT_EQ(p.vecPosition[2], 0.0);
+}
+
+TEST(ConvertPose, NonFiniteNumbersMakeThePoseInvalidAndNeverReachTheHost) {
+  const float values[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                          -std::numeric_limits<float>::infinity()};
+  for (float bad : values) {
+    for (int field = 0; field < 18; ++field) {
+      PoseRecord r = Identity(1, 2, 3);
+      r.poseIsValid = 1;
+      r.deviceIsConnected = 1;
+      r.result = vr::TrackingResult_Running_OK;
+      if (field < 12)
+        r.m[field / 4][field % 4] = bad;
+      else if (field < 15)
+        r.velocity[field - 12] = bad;
+      else
+        r.angularVelocity[field - 15] = bad;
+      const vr::DriverPose_t p = ConvertPose(r);
+      SCOPED_TRACE(field);
+      EXPECT_FALSE(p.poseIsValid);
+      EXPECT_TRUE(p.deviceIsConnected);
+      EXPECT_EQ(p.result, vr::TrackingResult_Running_OK);
+      ExpectFinite(p);
+    }
+  }
+  // The bad value reads as 0; the rest is converted as usual.
+  PoseRecord r = Identity(1, 2, 3);
+  r.m[0][3] = std::numeric_limits<float>::quiet_NaN();
+  const vr::DriverPose_t p = ConvertPose(r);
+  EXPECT_EQ(p.vecPosition[0], 0.0);
+  EXPECT_EQ(p.vecPosition[2], 3.25);
+  EXPECT_EQ(p.qRotation.w, kC15);
+}
+
+TEST(ConvertPose, DiagonalBeyondTheFloatRangeGivesAnInvalidFinitePose) {
+  PoseRecord r{};
+  r.m[0][0] = r.m[1][1] = r.m[2][2] = std::numeric_limits<float>::max();
+  r.poseIsValid = 1;
+  const vr::DriverPose_t p = ConvertPose(r);
+  EXPECT_FALSE(p.poseIsValid);
+  ExpectFinite(p);
+}
+
+TEST(ConvertPose, NonOrthonormalMatricesKeepEveryRootDefined) {
+  PoseRecord r{};
+  r.m[0][0] = r.m[1][1] = r.m[2][2] = -3.0f;
+  r.poseIsValid = 1;
+  const vr::DriverPose_t p = ConvertPose(r);
+  EXPECT_TRUE(p.poseIsValid);
+  ExpectFinite(p);
+  EXPECT_EQ(p.qRotation.w, kS15);
+}

@@ -1,0 +1,148 @@
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "pose/exchange_lock.h"
+#include "pose/pose_exchange.h"
+#include "tests/support/second_view.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+PoseRecord Marked(float mark) {
+  PoseRecord r{};
+  for (auto &row : r.m)
+    for (float &v : row) v = mark;
+  r.velocity[0] = mark;
+  r.result = vr::TrackingResult_Running_OK;
+  r.poseIsValid = 1;
+  r.deviceIsConnected = 1;
+  return r;
+}
+
+class Exchange : public ::testing::Test {
+protected:
+  void TearDown() override { ClosePoseExchange(); }
+};
+} // namespace
+
+TEST_F(Exchange, NothingIsReadWhileClosed) {
+  PoseRecord r;
+  vr::DriverPose_t p;
+  EXPECT_FALSE(ReadPoseRecord(r));
+  EXPECT_FALSE(ReadPose(p));
+  OpenPoseExchange();
+  EXPECT_TRUE(ReadPose(p));
+  ClosePoseExchange();
+  EXPECT_FALSE(ReadPose(p));
+  ClosePoseExchange(); // a second close finds nothing to release
+}
+
+TEST_F(Exchange, OpeningDiscardsWhatAnEarlierHelperLeft) {
+  SecondView helper;
+  std::memset(&helper.block(), 0xAB, sizeof(PoseExchangeBlock));
+  OpenPoseExchange();
+  EXPECT_EQ(helper.block().lock, 0);
+  const unsigned char *bytes = reinterpret_cast<const unsigned char *>(&helper.block());
+  for (std::size_t i = 0; i < sizeof(PoseExchangeBlock); ++i) EXPECT_EQ(bytes[i], 0) << "byte " << i;
+
+  vr::DriverPose_t p;
+  ASSERT_TRUE(ReadPose(p));
+  EXPECT_FALSE(p.poseIsValid);
+  EXPECT_FALSE(p.deviceIsConnected);
+  EXPECT_EQ(static_cast<int>(p.result), 0);
+}
+
+TEST_F(Exchange, ASecondActivationZeroesTheBlockAgain) {
+  OpenPoseExchange();
+  SecondView helper;
+  helper.block().pose = Marked(7.0f);
+  PoseRecord r;
+  ASSERT_TRUE(ReadPoseRecord(r));
+  EXPECT_EQ(r.m[1][1], 7.0f);
+
+  OpenPoseExchange();
+  ASSERT_TRUE(ReadPoseRecord(r));
+  EXPECT_EQ(r.m[1][1], 0.0f);
+  EXPECT_EQ(r.poseIsValid, 0);
+}
+
+TEST_F(Exchange, TheWritersRecordIsReadWhole) {
+  OpenPoseExchange();
+  SecondView helper;
+  helper.block().pose = Marked(3.5f);
+  vr::DriverPose_t p;
+  ASSERT_TRUE(ReadPose(p));
+  EXPECT_TRUE(p.poseIsValid);
+  EXPECT_EQ(p.vecVelocity[0], 3.5);
+  EXPECT_EQ(p.vecPosition[0], 3.5 + 3.5 * 0.25);
+}
+
+TEST_F(Exchange, ReaderWaitsForABrieflyHeldLockAndGetsTheCompleteRecord) {
+  OpenPoseExchange();
+  SecondView helper;
+  ASSERT_TRUE(TryLockExchange(helper.block()));
+  std::atomic<bool> reading{false};
+  std::thread writer([&] {
+    while (!reading.load()) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+    helper.block().pose = Marked(9.0f);
+    UnlockExchange(helper.block());
+  });
+  reading.store(true);
+  PoseRecord r;
+  const bool read = ReadPoseRecord(r);
+  writer.join();
+  ASSERT_TRUE(read);
+  EXPECT_EQ(r.m[0][0], 9.0f);
+  EXPECT_EQ(r.m[2][3], 9.0f);
+  EXPECT_EQ(helper.block().lock, 0);
+}
+
+TEST_F(Exchange, AStuckLockCostsTheReaderABoundedWaitAndNoPose) {
+  OpenPoseExchange();
+  SecondView helper;
+  ASSERT_TRUE(TryLockExchange(helper.block()));
+  for (int i = 0; i < 20; ++i) {
+    PoseRecord r;
+    const Clock::time_point start = Clock::now();
+    EXPECT_FALSE(ReadPoseRecord(r));
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(20));
+  }
+  // The reader never released a lock it did not take.
+  EXPECT_EQ(helper.block().lock, 1);
+  UnlockExchange(helper.block());
+  PoseRecord r;
+  EXPECT_TRUE(ReadPoseRecord(r));
+}
+
+TEST_F(Exchange, ClosingWhileFramesReadLeavesNoReaderOnUnmappedMemory) {
+  std::atomic<bool> stop{false};
+  std::thread frames([&] {
+    vr::DriverPose_t p;
+    while (!stop.load()) ReadPose(p);
+  });
+  for (int i = 0; i < 200; ++i) {
+    OpenPoseExchange();
+    ClosePoseExchange();
+  }
+  stop.store(true);
+  frames.join();
+}
+
+#ifndef _WIN32
+TEST_F(Exchange, TheNamedBlockIsOwnerOnlyAndOneKilobyte) {
+  OpenPoseExchange();
+  struct stat st {};
+  ASSERT_EQ(stat((std::string("/dev/shm/") + kPoseExchangeName).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_GE(st.st_size, static_cast<off_t>(kPoseExchangeSize));
+}
+#endif
