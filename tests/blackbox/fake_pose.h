@@ -6,6 +6,7 @@
 inline constexpr const char *kExchangeName = "Getter_SharedMemory_K5";
 inline constexpr unsigned kExchangeSize = 1024;
 inline constexpr const char *kFakeHelperAliveName = "vk5_fake_pose_getter_alive";
+inline constexpr unsigned long kFakeHelperLifetimeMs = 20000;
 
 // Identity rotation at (1, 2, 3), moving at (0.5, 0, 0), tracked and connected.
 inline vr::TrackedDevicePose_t FakeHelperPose() {

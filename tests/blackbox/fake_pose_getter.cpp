@@ -20,10 +20,14 @@ int main() {
 
   const vr::TrackedDevicePose_t pose = FakeHelperPose();
   std::atomic_ref<unsigned char> lock(block[0]);
-  for (;;) {
+  // Bounded, so that a helper the driver failed to stop fails its test
+  // without holding up the rest of the run.
+  const ULONGLONG end = GetTickCount64() + kFakeHelperLifetimeMs;
+  while (GetTickCount64() < end) {
     while (lock.exchange(1) != 0) Sleep(1);
     std::memcpy(block + 4, &pose, sizeof pose);
     lock.store(0, std::memory_order_release);
     Sleep(5);
   }
+  return 0;
 }

@@ -22,15 +22,6 @@ namespace {
 using devhost::Event;
 using namespace std::chrono_literals;
 
-// Until the module's helper control is built, the cases that need it skip
-// with this note instead of failing.
-#ifdef VK5_POSE_HELPER_PENDING
-constexpr bool kHelperControlBuilt = false;
-#else
-constexpr bool kHelperControlBuilt = true;
-#endif
-constexpr const char *kPending = "pending: this build's module does not start pose_getter.exe yet";
-
 constexpr const char *kStartedLine = "PoseGetter process started.";
 constexpr const char *kStartFailedLine = "CreateProcess failed.";
 constexpr const char *kTerminatedLine = "PoseGetter process terminated.";
@@ -113,7 +104,6 @@ TEST_F(PoseRoad, ModuleLoadsFromItsDriverFolderAndRunsItsLifecycle) {
 }
 
 TEST_F(PoseRoad, HelperBesideTheModuleIsStartedAndItsPosesReachTheHost) {
-  if (!kHelperControlBuilt) GTEST_SKIP() << kPending;
   folder_.AddBesideModule("fake_pose_getter.exe", "pose_getter.exe");
   Start();
 
@@ -150,7 +140,6 @@ TEST_F(PoseRoad, HelperBesideTheModuleIsStartedAndItsPosesReachTheHost) {
 }
 
 TEST_F(PoseRoad, MissingHelperIsLoggedAndTheDeviceStillActivates) {
-  if (!kHelperControlBuilt) GTEST_SKIP() << kPending;
   Start();
   EXPECT_TRUE(Logged(kStartFailedLine));
   EXPECT_EQ(host_.EventsOf(Event::Kind::Property).size(), 4u);
@@ -169,10 +158,6 @@ TEST_F(PoseRoad, MissingHelperIsLoggedAndTheDeviceStillActivates) {
 }
 
 TEST_F(PoseRoad, ShippedHelperIsStartedAndStopped) {
-#ifndef VK5_HAVE_POSE_GETTER
-  GTEST_SKIP() << "pending: pose_getter.exe is not part of this build yet";
-#endif
-  if (!kHelperControlBuilt) GTEST_SKIP() << kPending;
   folder_.AddBesideModule("pose_getter.exe", "pose_getter.exe");
   Start();
   EXPECT_TRUE(Logged(kStartedLine));
