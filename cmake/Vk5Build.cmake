@@ -21,6 +21,13 @@ if(VK5_SANITIZE)
   add_link_options(-fsanitize=${_vk5_san})
 endif()
 
+if(MSVC)
+  # Sources are UTF-8 whatever the machine's code page; MSVC deprecates the
+  # portable C string functions in favour of its _s forms, which we do not use.
+  add_compile_options(/utf-8)
+  add_compile_definitions(_CRT_SECURE_NO_WARNINGS)
+endif()
+
 # The module must load into a host with nothing beside it.
 if(MINGW)
   add_link_options(-static-libgcc -static-libstdc++ -static)
