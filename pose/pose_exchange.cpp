@@ -78,17 +78,14 @@ bool LockExchangeWithin(PoseExchangeBlock &block, std::chrono::microseconds wait
   using Clock = std::chrono::steady_clock;
   if (TryLockExchange(block)) return true;
   const Clock::time_point start = Clock::now();
-  // A live writer holds the lock for well under a microsecond: yield first,
-  // then sleep in short steps so a stuck lock costs the frame little CPU.
-  for (;;) {
-    const Clock::duration waited = Clock::now() - start;
-    if (waited >= wait) return false;
-    if (waited < std::chrono::microseconds(50))
-      std::this_thread::yield();
-    else
-      std::this_thread::sleep_for(std::chrono::microseconds(100));
+  // A live writer holds the lock for well under a microsecond. Yield, never
+  // sleep: a sleep on Windows lasts a whole timer tick (up to 15.6 ms) and
+  // would cost the host a frame; a stuck lock costs at most `wait`.
+  while (Clock::now() - start < wait) {
+    std::this_thread::yield();
     if (TryLockExchange(block)) return true;
   }
+  return false;
 }
 
 bool ReadPoseRecord(PoseRecord &out) {

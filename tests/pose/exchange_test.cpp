@@ -85,22 +85,27 @@ TEST_F(Exchange, TheWritersRecordIsReadWhole) {
   EXPECT_EQ(p.vecPosition[0], 3.5 + 3.5 * 0.25);
 }
 
-TEST_F(Exchange, ReaderWaitsForABrieflyHeldLockAndGetsTheCompleteRecord) {
+// Frames that meet the writer's lock get no pose; the first that gets one
+// reads the whole record the writer left, never half of it.
+TEST_F(Exchange, ReaderNeverSeesARecordWhileItIsBeingWritten) {
   OpenPoseExchange();
   SecondView helper;
   ASSERT_TRUE(TryLockExchange(helper.block()));
-  std::atomic<bool> reading{false};
-  std::thread writer([&] {
-    while (!reading.load()) std::this_thread::yield();
-    std::this_thread::sleep_for(std::chrono::microseconds(100));
-    helper.block().pose = Marked(9.0f);
-    UnlockExchange(helper.block());
+  helper.block().pose = Marked(1.0f);
+  std::atomic<bool> released{false};
+  std::atomic<int> framesWithoutPose{0};
+  PoseRecord r{};
+  std::thread frames([&] {
+    while (!ReadPoseRecord(r)) {
+      EXPECT_FALSE(released.load() && framesWithoutPose.load() > 1000) << "the released lock is taken";
+      framesWithoutPose.fetch_add(1);
+    }
   });
-  reading.store(true);
-  PoseRecord r;
-  const bool read = ReadPoseRecord(r);
-  writer.join();
-  ASSERT_TRUE(read);
+  while (framesWithoutPose.load() < 2) std::this_thread::yield();
+  helper.block().pose = Marked(9.0f);
+  released = true;
+  UnlockExchange(helper.block());
+  frames.join();
   EXPECT_EQ(r.m[0][0], 9.0f);
   EXPECT_EQ(r.m[2][3], 9.0f);
   EXPECT_EQ(helper.block().lock, 0);

@@ -60,8 +60,17 @@ TEST(RaisePlatformError, ASuccessCodeStillRaisesAFailure) {
   }
 }
 
-HRESULT LastErrorCode(int error) {
+// The calling thread's last system error: GetLastError on Windows, errno elsewhere.
+void SetLastSystemError(int error) {
+#ifdef _WIN32
+  SetLastError(static_cast<DWORD>(error));
+#else
   errno = error;
+#endif
+}
+
+HRESULT LastErrorCode(int error) {
+  SetLastSystemError(error);
   try {
     raise_last_error();
   } catch (const hresult_error &raised) {
@@ -76,7 +85,7 @@ TEST(RaiseLastError, FollowsTheSystemErrorRule) {
   EXPECT_EQ(LastErrorCode(0), kEFail);
   EXPECT_EQ(HresultFromSystemError(5), kEAccessDenied);
   EXPECT_EQ(HresultFromSystemError(0x80004005u), kEFail);
-  errno = 5;
+  SetLastSystemError(5);
   EXPECT_THROW(raise_last_error(), hresult_access_denied);
 }
 
