@@ -17,10 +17,16 @@ set(_vk5_driver_targets driver_vantorelle_k5)
 if(TARGET pose_getter)
   list(APPEND _vk5_driver_targets pose_getter)
 endif()
+# Built into bin/ with everything else and copied into the folder.
+set(_vk5_driver_files)
 foreach(target IN LISTS _vk5_driver_targets)
-  set_target_properties(${target} PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${VK5_DRIVER_BIN}
-                                             RUNTIME_OUTPUT_DIRECTORY ${VK5_DRIVER_BIN})
+  list(APPEND _vk5_driver_files $<TARGET_FILE:${target}>)
 endforeach()
+add_custom_target(driver_folder ALL
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${VK5_DRIVER_BIN}
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${_vk5_driver_files} ${VK5_DRIVER_BIN}/
+  DEPENDS ${_vk5_driver_targets}
+  VERBATIM)
 
 install(TARGETS ${_vk5_driver_targets}
         LIBRARY DESTINATION ${VK5_DRIVER_NAME}/bin/${VK5_PLATFORM_FOLDER}
