@@ -1,10 +1,5 @@
 # The driver folder the VR host loads: laid out in the build tree (the demo and
 # black-box tests load it by folder) and by `cmake --install`.
-if(WIN32)
-  set(VK5_PLATFORM_FOLDER win64)
-else()
-  set(VK5_PLATFORM_FOLDER linux64)
-endif()
 set(VK5_DRIVER_NAME vantorelle_k5)
 set(VK5_DRIVER_FOLDER ${CMAKE_BINARY_DIR}/${VK5_DRIVER_NAME})
 set(VK5_DRIVER_BIN ${VK5_DRIVER_FOLDER}/bin/${VK5_PLATFORM_FOLDER})

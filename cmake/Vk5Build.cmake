@@ -32,3 +32,10 @@ endif()
 if(MINGW)
   add_link_options(-static-libgcc -static-libstdc++ -static)
 endif()
+
+# The host's name for this platform's binaries folder in a driver folder.
+if(WIN32)
+  set(VK5_PLATFORM_FOLDER win64)
+else()
+  set(VK5_PLATFORM_FOLDER linux64)
+endif()

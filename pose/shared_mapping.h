@@ -10,6 +10,8 @@ inline constexpr MappingHandle kNoMapping = -1;
 
 // Creates the named mapping, or opens it when it exists already, at least `size` bytes.
 MappingHandle CreateNamedMapping(const char *name, std::size_t size);
+// Opens the named mapping only if it exists already; kNoMapping otherwise.
+MappingHandle OpenExistingNamedMapping(const char *name);
 // Maps `size` bytes of it for reading and writing; null on failure.
 void *MapNamedView(MappingHandle mapping, std::size_t size);
 void UnmapNamedView(void *view, std::size_t size);

@@ -20,6 +20,12 @@ MappingHandle CreateNamedMapping(const char *name, std::size_t size) {
   return fd;
 }
 
+MappingHandle OpenExistingNamedMapping(const char *name) {
+  const std::string objectName = std::string("/") + name;
+  const int fd = shm_open(objectName.c_str(), O_RDWR, 0);
+  return fd < 0 ? kNoMapping : fd;
+}
+
 void *MapNamedView(MappingHandle mapping, std::size_t size) {
   void *view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, static_cast<int>(mapping), 0);
   return view == MAP_FAILED ? nullptr : view;

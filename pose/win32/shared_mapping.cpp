@@ -12,6 +12,12 @@ MappingHandle CreateNamedMapping(const char *name, std::size_t size) {
   return reinterpret_cast<MappingHandle>(mapping);
 }
 
+MappingHandle OpenExistingNamedMapping(const char *name) {
+  HANDLE mapping = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name);
+  if (!mapping) return kNoMapping;
+  return reinterpret_cast<MappingHandle>(mapping);
+}
+
 void *MapNamedView(MappingHandle mapping, std::size_t size) {
   return MapViewOfFile(reinterpret_cast<HANDLE>(mapping), FILE_MAP_ALL_ACCESS, 0, 0, size);
 }

@@ -1,0 +1,18 @@
+# `cmake --install` into an empty folder gives the driver folder the host loads.
+file(REMOVE_RECURSE ${PREFIX})
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX} RESULT_VARIABLE rc OUTPUT_QUIET)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed")
+endif()
+set(root ${PREFIX}/vantorelle_k5)
+foreach(file driver.vrdrivermanifest bin/${PLATFORM}/${MODULE_FILE} bin/${PLATFORM}/${HELPER_FILE}
+             resources/input/vantorelle_k5_controller_profile.json resources/localization/localization.json)
+  if(NOT EXISTS ${root}/${file})
+    message(FATAL_ERROR "installed folder lacks ${file}")
+  endif()
+endforeach()
+execute_process(COMMAND ${HOST} ${root} --frames 3 RESULT_VARIABLE rc OUTPUT_VARIABLE out)
+if(NOT rc EQUAL 0 OR NOT out MATCHES "Init returned 0" OR NOT out MATCHES "PoseGetter process started.")
+  message(FATAL_ERROR "the installed folder does not load:\n${out}")
+endif()
+file(REMOVE_RECURSE ${PREFIX})
