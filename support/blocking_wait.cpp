@@ -1,0 +1,132 @@
+#include "support/blocking_wait.h"
+
+#include <algorithm>
+#include <memory>
+#include <thread>
+
+#ifndef _WIN32
+#include <cstdint>
+#endif
+
+namespace {
+
+// Manual-reset event, created not signalled.
+class CompletionEvent {
+public:
+#ifdef _WIN32
+  CompletionEvent() : handle_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    if (!handle_) raise_last_error();
+  }
+  ~CompletionEvent() {
+    CloseHandle(handle_);
+  }
+  void Set() noexcept {
+    SetEvent(handle_);
+  }
+  void Wait() noexcept {
+    WaitForSingleObject(handle_, INFINITE);
+  }
+  bool WaitFor(std::chrono::milliseconds time) noexcept {
+    return WaitForSingleObject(handle_, static_cast<DWORD>(time.count())) == WAIT_OBJECT_0;
+  }
+#else
+  CompletionEvent() = default;
+  void Set() noexcept {
+    state_.store(1, std::memory_order_release);
+    state_.notify_all();
+  }
+  void Wait() noexcept {
+    while (!IsSet()) state_.wait(0, std::memory_order_acquire);
+  }
+  // std::atomic cannot wait with a time limit; the bounded wait is short and
+  // rare (one per connection step), so it sleeps in slices that grow to 16 ms.
+  bool WaitFor(std::chrono::milliseconds time) noexcept {
+    const auto end = std::chrono::steady_clock::now() + time;
+    auto slice = std::chrono::milliseconds(1);
+    while (!IsSet()) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= end) return false;
+      std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(slice, end - now));
+      slice = std::min(slice * 2, std::chrono::milliseconds(16));
+    }
+    return true;
+  }
+  bool IsSet() const noexcept {
+    return state_.load(std::memory_order_acquire) != 0;
+  }
+#endif
+  CompletionEvent(const CompletionEvent &) = delete;
+  CompletionEvent &operator=(const CompletionEvent &) = delete;
+
+private:
+#ifdef _WIN32
+  HANDLE handle_;
+#else
+  std::atomic<std::uint32_t> state_{0};
+#endif
+};
+
+// The shared state of one wait. It is itself the completion handler, so the
+// platform's reference keeps it (and its event) alive after an abandoned wait.
+class CompletionRecord final : public AsyncCompletedHandler {
+public:
+  HRESULT Invoke(AsyncStatus status) noexcept override {
+    // The status is stored before the event is set; a second call changes nothing.
+    auto expected = static_cast<std::int32_t>(AsyncStatus::Started);
+    status_.compare_exchange_strong(expected, static_cast<std::int32_t>(status));
+    event.Set();
+    return kSOk;
+  }
+  AsyncStatus Status() const noexcept { return static_cast<AsyncStatus>(status_.load()); }
+
+  CompletionEvent event;
+
+private:
+  std::atomic<std::int32_t> status_{static_cast<std::int32_t>(AsyncStatus::Started)};
+};
+
+constexpr auto kStopCheckPeriod = std::chrono::milliseconds(20);
+// Keeps "now + timeout" inside the clock's range for callers that pass a huge limit.
+constexpr auto kLongestWait = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::hours(24 * 365 * 100));
+
+void AbandonOperation(AsyncInfo &operation) {
+  // The wait ends whatever Cancel answers; the record stays with the platform.
+  try {
+    operation.Cancel();
+  } catch (const hresult_error &) {
+  }
+}
+
+} // namespace
+
+AsyncStatus wait_for_completed(AsyncInfo &operation) {
+  const AsyncStatus status = operation.Status();
+  if (status != AsyncStatus::Started) return status;
+  auto record = std::make_shared<CompletionRecord>();
+  operation.Completed(record);
+  record->event.Wait();
+  return record->Status();
+}
+
+AsyncStatus wait_for_completed(AsyncInfo &operation, const std::atomic<bool> &keepRunning,
+                               std::chrono::milliseconds timeout) {
+  const AsyncStatus status = operation.Status();
+  if (status != AsyncStatus::Started) return status;
+  auto record = std::make_shared<CompletionRecord>();
+  operation.Completed(record);
+  const auto deadline = std::chrono::steady_clock::now() + std::min(timeout, kLongestWait);
+  for (;;) {
+    if (record->event.WaitFor(std::chrono::milliseconds(0))) return record->Status();
+    if (!keepRunning.load()) {
+      AbandonOperation(operation);
+      throw hresult_canceled();
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) {
+      AbandonOperation(operation);
+      throw hresult_wait_timeout();
+    }
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+    if (record->event.WaitFor(std::min(left, kStopCheckPeriod))) return record->Status();
+  }
+}
