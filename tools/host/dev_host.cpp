@@ -72,13 +72,22 @@ void DevHost::ClearEvents() {
   events_.clear();
 }
 
-bool DevHost::WaitForLog(const std::string &line, std::chrono::milliseconds timeout) const {
+bool DevHost::WaitForLog(const std::string &line, std::chrono::milliseconds timeout, size_t count) const {
   std::unique_lock lock(mutex_);
   return changed_.wait_for(lock, timeout, [&] {
+    size_t seen = 0;
     for (const Event &e : events_)
-      if (e.kind == Event::Kind::Log && e.text == line) return true;
-    return false;
+      if (e.kind == Event::Kind::Log && e.text == line) ++seen;
+    return seen >= count;
   });
+}
+
+size_t DevHost::CountLog(const std::string &line) const {
+  std::lock_guard lock(mutex_);
+  size_t seen = 0;
+  for (const Event &e : events_)
+    if (e.kind == Event::Kind::Log && e.text == line) ++seen;
+  return seen;
 }
 
 std::string DevHost::ComponentName(vr::VRInputComponentHandle_t handle) const {

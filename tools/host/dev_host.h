@@ -61,8 +61,9 @@ public:
   std::vector<Event> EventsOf(Event::Kind kind) const;
   std::vector<std::string> LogLines() const;
   void ClearEvents();
-  // Waits until a log line equal to `line` has been recorded (or the timeout passes).
-  bool WaitForLog(const std::string &line, std::chrono::milliseconds timeout) const;
+  // Waits until `count` log lines equal to `line` have been recorded (or the timeout passes).
+  bool WaitForLog(const std::string &line, std::chrono::milliseconds timeout, size_t count = 1) const;
+  size_t CountLog(const std::string &line) const;
   std::string ComponentName(vr::VRInputComponentHandle_t handle) const;
   vr::ITrackedDeviceServerDriver *AddedDevice() const { return device_; }
   double Now() const;

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string_view>
+
+#include "ble/adapter.h"
+
+// Advertised names the pistol uses; matched exactly, code unit for code unit.
+bool IsPistolName(std::u16string_view localName);
+
+// Logs every named advertisement; for the pistol, records its address, stops
+// the watcher and reports TargetFound, in that order.
+void OnAdvertisementReceived(std::atomic<std::uint64_t> &targetAddress, ble::BluetoothLEAdvertisementWatcher &watcher,
+                             std::atomic<std::int32_t> &phase, ble::BluetoothLEAdvertisementReceivedEventArgs &args);
+
+void OnWatcherStopped();

@@ -1,0 +1,314 @@
+#include "ble/link_worker.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <thread>
+
+#include "ble/advertisement_discovery.h"
+#include "ble/apartment.h"
+#include "ble/connection_monitor.h"
+#include "ble/packet_decoder.h"
+#include "support/blocking_wait.h"
+#include "support/host_log.h"
+#include "support/log_text.h"
+
+std::atomic<bool> linkRunning{true};
+LinkTimings linkTimings;
+
+namespace {
+
+constexpr Guid kTargetService = BluetoothUuid(0xFFF0);
+constexpr Guid kTargetCharacteristic = BluetoothUuid(0xFFF1);
+
+using Clock = std::chrono::steady_clock;
+
+// Sleeps up to `duration`, waking early once the worker is told to stop.
+void SleepWhileRunning(std::chrono::milliseconds duration) {
+  const auto end = Clock::now() + duration;
+  constexpr auto kSlice = std::chrono::milliseconds(10);
+  while (linkRunning.load()) {
+    const auto now = Clock::now();
+    if (now >= end) return;
+    std::this_thread::sleep_for(std::min<Clock::duration>(kSlice, end - now));
+  }
+}
+
+// Bounded, and abandoned when the worker is told to stop: a radio that never
+// answers must not hold the host's thread in Deactivate.
+template <class T> T Await(const AsyncOperationPtr<T> &operation) {
+  return blocking_get(*operation, linkRunning, linkTimings.operationTimeout);
+}
+
+// One line per distinct failure, and the same one at most once a minute, so a
+// host without a radio does not fill its log.
+class ErrorReport {
+public:
+  void Failed(HRESULT code) {
+    const auto now = Clock::now();
+    if (code == lastCode_ && now - lastLogged_ < linkTimings.repeatedErrorLogInterval) return;
+    lastCode_ = code;
+    lastLogged_ = now;
+    char line[40];
+    std::snprintf(line, sizeof line, "Link error: 0x%08X.", static_cast<unsigned>(code));
+    LogLine(line);
+  }
+
+private:
+  HRESULT lastCode_ = kSOk;
+  Clock::time_point lastLogged_{};
+};
+
+template <class Revoke> void RevokeQuietly(Revoke &&revoke) noexcept {
+  try {
+    revoke();
+  } catch (...) {
+    // The object is going away; a registration it refuses to drop can no
+    // longer reach the link (handlers hold the state weakly).
+  }
+}
+
+// Revokes the registrations of the device and its characteristics, then
+// closes the device; a failing Close is raised once the rest is done.
+void ReleaseDevice(LinkState &s) {
+  for (auto &registration : s.valueChangedTokens)
+    RevokeQuietly([&] { registration.first->ValueChanged(registration.second); });
+  s.valueChangedTokens.clear();
+  std::shared_ptr<ble::BluetoothLEDevice> device = std::move(s.device);
+  s.device.reset();
+  if (!device) return;
+  RevokeQuietly([&] { device->ConnectionStatusChanged(s.connectionStatusToken); });
+  device->Close();
+}
+
+class Link {
+public:
+  Link() : state_(std::make_shared<LinkState>()) {}
+
+  void Run() {
+    LogLine("Vantorelle Running");
+    if (!SetUp()) return TearDown();
+    while (linkRunning.load()) {
+      SleepWhileRunning(linkTimings.pollPeriod);
+      if (!linkRunning.load()) break;
+      try {
+        Pass();
+      } catch (...) {
+        const HRESULT code = current_failure_code();
+        if (!linkRunning.load()) break; // the stop cancelled a wait
+        errors_.Failed(code);
+        try {
+          ResetLink(*state_);
+        } catch (...) {
+          errors_.Failed(current_failure_code());
+        }
+      }
+    }
+    TearDown();
+  }
+
+private:
+  // Apartment, watcher and its two registrations; retried with a growing
+  // delay while the worker runs, since the radio may appear later.
+  bool SetUp() {
+    auto delay = std::chrono::milliseconds(250);
+    for (;;) {
+      try {
+        JoinMultithreadedApartment();
+        CreateWatcher();
+        return true;
+      } catch (...) {
+        const HRESULT code = current_failure_code();
+        DropWatcher();
+        // A fresh state: whatever a half-made registration still delivers
+        // goes to the old one.
+        state_ = std::make_shared<LinkState>();
+        if (!linkRunning.load()) return false;
+        errors_.Failed(code);
+      }
+      SleepWhileRunning(delay);
+      if (!linkRunning.load()) return false;
+      delay = std::min(delay * 2, linkTimings.maxSetupRetryDelay);
+    }
+  }
+
+  void CreateWatcher() {
+    LinkState &s = *state_;
+    s.watcher = ble::PlatformAdapter().CreateWatcher();
+    s.watcher->ScanningMode(ble::BluetoothLEScanningMode::Active);
+    std::weak_ptr<LinkState> weak = state_;
+    s.receivedToken = s.watcher->Received(
+        [weak](ble::BluetoothLEAdvertisementWatcher &, ble::BluetoothLEAdvertisementReceivedEventArgs &args) {
+          if (std::shared_ptr<LinkState> state = weak.lock())
+            OnAdvertisementReceived(state->targetAddress, *state->watcher, state->phase, args);
+        });
+    receivedRegistered_ = true;
+    s.stoppedToken =
+        s.watcher->Stopped([](ble::BluetoothLEAdvertisementWatcher &,
+                              ble::BluetoothLEAdvertisementWatcherStoppedEventArgs &) { OnWatcherStopped(); });
+    stoppedRegistered_ = true;
+  }
+
+  void DropWatcher() noexcept {
+    LinkState &s = *state_;
+    if (!s.watcher) return;
+    if (receivedRegistered_) RevokeQuietly([&] { s.watcher->Received(s.receivedToken); });
+    if (stoppedRegistered_) RevokeQuietly([&] { s.watcher->Stopped(s.stoppedToken); });
+    receivedRegistered_ = stoppedRegistered_ = false;
+  }
+
+  void Pass() {
+    LinkState &s = *state_;
+    switch (s.phase.load()) {
+    case StartScan: {
+      LogLine("Starting the advertisement watcher.");
+      s.watcher->Start();
+      // The pistol may be reported inside Start; its TargetFound must stand.
+      std::int32_t expected = StartScan;
+      s.phase.compare_exchange_strong(expected, Scanning);
+      break;
+    }
+    case TargetFound:
+      Connect();
+      break;
+    case ConnectionLost:
+      LogLine("Device connection lost.");
+      ResetLink(s);
+      break;
+    default:
+      break; // Scanning, Connected, or a value the worker does not know
+    }
+  }
+
+  void Connect() {
+    LinkState &s = *state_;
+    const std::uint64_t address = s.targetAddress.load();
+    if (address == 0) {
+      LogLine("Target device address is invalid.");
+      ResetLink(s);
+      return;
+    }
+    LogLine("Connecting to device: " + decimal_text(address));
+    std::shared_ptr<ble::BluetoothLEDevice> device = Await(ble::PlatformAdapter().FromBluetoothAddressAsync(address));
+    DropDevice(s);
+    s.device = std::move(device);
+    if (!s.device) {
+      LogLine("Failed to connect to device: " + decimal_text(s.targetAddress.load()));
+      ResetLink(s);
+      return;
+    }
+
+    std::weak_ptr<LinkState> weak = state_;
+    s.connectionStatusToken = s.device->ConnectionStatusChanged([weak](ble::BluetoothLEDevice &sender) {
+      if (std::shared_ptr<LinkState> state = weak.lock()) OnConnectionStatusChanged(state->phase, sender);
+    });
+
+    std::shared_ptr<ble::GattDeviceServicesResult> services = Await(s.device->GetGattServicesAsync());
+    if (services->Status() != ble::GattCommunicationStatus::Success) {
+      LogLine("Failed to get GATT services.");
+      ResetLink(s);
+      return;
+    }
+
+    bool subscribed = false;
+    auto list = services->Services();
+    const std::uint32_t count = list->Size();
+    for (std::uint32_t i = 0; i < count; ++i) {
+      std::shared_ptr<ble::GattDeviceService> service = list->GetAt(i);
+      const Guid serviceUuid = service->Uuid();
+      if (serviceUuid != kTargetService) continue;
+      LogLine("Found GATT service: " + uuid_text(serviceUuid));
+      std::shared_ptr<ble::GattCharacteristicsResult> characteristics = Await(service->GetCharacteristicsAsync());
+      if (characteristics->Status() != ble::GattCommunicationStatus::Success) {
+        LogLine("Failed to get characteristics for service: " + uuid_text(serviceUuid));
+        break;
+      }
+      if (Subscribe(*characteristics)) subscribed = true;
+    }
+
+    if (!subscribed) {
+      LogLine("Target characteristic not found.");
+      ResetLink(s);
+      return;
+    }
+    LogLine("Device successfully connected.");
+    // A loss reported during the sequence must not be overwritten: the next
+    // pass then sees ConnectionLost and scans again.
+    std::int32_t expected = TargetFound;
+    s.phase.compare_exchange_strong(expected, Connected);
+  }
+
+  // Subscribes to every target characteristic of one service; true if any took.
+  bool Subscribe(ble::GattCharacteristicsResult &characteristics) {
+    LinkState &s = *state_;
+    bool subscribed = false;
+    auto list = characteristics.Characteristics();
+    const std::uint32_t count = list->Size();
+    for (std::uint32_t i = 0; i < count; ++i) {
+      std::shared_ptr<ble::GattCharacteristic> characteristic = list->GetAt(i);
+      const Guid uuid = characteristic->Uuid();
+      if (uuid != kTargetCharacteristic) continue;
+      s.characteristic = characteristic;
+      const std::string uuidText = uuid_text(uuid);
+      LogLine("Subscribing to characteristic: " + uuidText);
+      s.valueChangedTokens.emplace_back(characteristic, characteristic->ValueChanged(OnCharacteristicValueChanged));
+      const ble::GattCommunicationStatus status =
+          Await(characteristic->WriteClientCharacteristicConfigurationDescriptorAsync(
+              ble::GattClientCharacteristicConfigurationDescriptorValue::Notify));
+      if (status == ble::GattCommunicationStatus::Success) {
+        LogLine("Successfully subscribed to notifications for characteristic: " + uuidText);
+        subscribed = true;
+      } else {
+        LogLine("Failed to subscribe to notifications for characteristic: " + uuidText);
+      }
+    }
+    return subscribed;
+  }
+
+  // A device left over from an earlier lookup is closed with its registrations,
+  // never just dropped with its link still up.
+  static void DropDevice(LinkState &s) noexcept {
+    s.characteristic.reset();
+    try {
+      ReleaseDevice(s);
+    } catch (...) {
+    }
+  }
+
+  // Nothing the platform holds may call into the link after this: the watcher
+  // is stopped, every registration revoked and the device closed.
+  void TearDown() noexcept {
+    LinkState &s = *state_;
+    if (s.watcher) RevokeQuietly([&] { s.watcher->Stop(); });
+    DropWatcher();
+    try {
+      ResetLink(s);
+    } catch (...) {
+    }
+    state_.reset();
+  }
+
+  std::shared_ptr<LinkState> state_;
+  ErrorReport errors_;
+  bool receivedRegistered_ = false;
+  bool stoppedRegistered_ = false;
+};
+
+} // namespace
+
+void ResetLink(LinkState &state) {
+  std::exception_ptr closeFailure;
+  try {
+    ReleaseDevice(state);
+  } catch (...) {
+    closeFailure = std::current_exception();
+  }
+  state.targetAddress.store(0);
+  state.characteristic.reset();
+  state.phase.store(StartScan);
+  if (closeFailure) std::rethrow_exception(closeFailure);
+}
+
+void LinkWorker() {
+  Link().Run();
+}
