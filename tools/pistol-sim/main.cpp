@@ -4,15 +4,16 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <fstream>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <time.h>
 #include <vector>
-
-#include <CLI/CLI.hpp>
 
 #include "ble/bluez/bluez_text.h"
 #include "tools/pistol-sim/fake_bluez.h"
@@ -22,6 +23,22 @@ namespace {
 
 using pistolsim::Command;
 using pistolsim::FakeBluez;
+
+constexpr const char *kUsage = R"(usage: pistol-sim [options]
+  --bus ADDRESS               bus to serve org.bluez on (default: the system bus,
+                              which honours DBUS_SYSTEM_BUS_ADDRESS)
+  --pistol NAME@ADDRESS       a pistol (repeatable; default Pistol@AA:BB:CC:DD:EE:FF)
+  --script FILE               commands to run from the start (see script.h)
+  --no-stdin                  take no commands from standard input
+  --refuse-connect            Connect fails
+  --hang-connect              Connect is never answered (Disconnect ends it)
+  --hide-service              a battery service instead of the button service
+  --fail-notify               StartNotify fails
+  --drop-after MS             the link drops MS after each connection
+  --powered-off               the adapter is powered off
+  --no-adapter                BlueZ without an adapter
+  --advertising-interval MS   time between advertisements (default 250)
+)";
 
 timespec startTime{};
 
@@ -172,7 +189,6 @@ bool ParsePistol(const std::string &text, pistolsim::PistolConfig &out) {
 
 int main(int argc, char **argv) {
   clock_gettime(CLOCK_MONOTONIC, &startTime);
-  CLI::App app{"Fake BlueZ with pistols on a D-Bus bus"};
   std::string busAddress;
   std::vector<std::string> pistolSpecs;
   std::string scriptPath;
@@ -181,20 +197,49 @@ int main(int argc, char **argv) {
   bool poweredOff = false;
   bool noAdapter = false;
   bool noStdin = false;
-  app.add_option("--bus", busAddress, "Bus address (default: the system bus, DBUS_SYSTEM_BUS_ADDRESS)");
-  app.add_option("--pistol", pistolSpecs, "NAME@AA:BB:CC:DD:EE:FF (repeatable; default Pistol@AA:BB:CC:DD:EE:FF)");
-  app.add_option("--script", scriptPath, "Commands to run from the start (see script.h)");
-  app.add_flag("--no-stdin", noStdin, "Do not read commands from standard input");
-  app.add_flag("--refuse-connect", misbehaviour.refuseConnect, "Connect fails");
-  app.add_flag("--hang-connect", misbehaviour.hangConnect, "Connect is never answered");
-  app.add_flag("--hide-service", misbehaviour.hideService, "Offer a battery service instead of the button service");
-  app.add_flag("--fail-notify", misbehaviour.failNotify, "StartNotify fails");
-  app.add_option("--drop-after", misbehaviour.dropAfterMs, "Drop the link this many ms after each connection");
-  app.add_flag("--powered-off", poweredOff, "The adapter is powered off");
-  app.add_flag("--no-adapter", noAdapter, "BlueZ without an adapter");
-  app.add_option("--advertising-interval", adapter.advertisingIntervalMs, "ms between advertisements")
-      ->check(CLI::Range(10, 10000));
-  CLI11_PARSE(app, argc, argv);
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string &arg = args[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= args.size()) throw std::invalid_argument(arg + " needs a value");
+      return args[++i];
+    };
+    try {
+      if (arg == "--help" || arg == "-h") {
+        std::printf("%s", kUsage);
+        return 0;
+      } else if (arg == "--bus") {
+        busAddress = value();
+      } else if (arg == "--pistol") {
+        pistolSpecs.push_back(value());
+      } else if (arg == "--script") {
+        scriptPath = value();
+      } else if (arg == "--no-stdin") {
+        noStdin = true;
+      } else if (arg == "--refuse-connect") {
+        misbehaviour.refuseConnect = true;
+      } else if (arg == "--hang-connect") {
+        misbehaviour.hangConnect = true;
+      } else if (arg == "--hide-service") {
+        misbehaviour.hideService = true;
+      } else if (arg == "--fail-notify") {
+        misbehaviour.failNotify = true;
+      } else if (arg == "--drop-after") {
+        misbehaviour.dropAfterMs = std::stoi(value());
+      } else if (arg == "--powered-off") {
+        poweredOff = true;
+      } else if (arg == "--no-adapter") {
+        noAdapter = true;
+      } else if (arg == "--advertising-interval") {
+        adapter.advertisingIntervalMs = std::clamp(std::stoi(value()), 10, 10000);
+      } else {
+        throw std::invalid_argument("unknown option " + arg);
+      }
+    } catch (const std::exception &e) {
+      std::fprintf(stderr, "pistol-sim: %s\n%s", e.what(), kUsage);
+      return 2;
+    }
+  }
   adapter.powered = !poweredOff;
   adapter.present = !noAdapter;
 
