@@ -23,7 +23,7 @@ using Bytes = std::vector<std::uint8_t>;
 void Discover(Adapter &adapter) {
   auto watcher = adapter.CreateWatcher();
   Recorder<int> heard;
-  watcher->Received([&](BluetoothLEAdvertisementWatcher &, BluetoothLEAdvertisementReceivedEventArgs &args) {
+  watcher->Received([heard](BluetoothLEAdvertisementWatcher &, BluetoothLEAdvertisementReceivedEventArgs &args) {
     if (args.BluetoothAddress() == kPistol) heard.Add(1);
   });
   watcher->Start();
@@ -59,8 +59,8 @@ std::shared_ptr<GattCharacteristic> ButtonCharacteristic(BluetoothLEDevice &devi
   return nullptr;
 }
 
-void RecordValues(GattCharacteristic &characteristic, Recorder<Bytes> &values) {
-  characteristic.ValueChanged([&values](GattCharacteristic &, GattValueChangedEventArgs &args) {
+void RecordValues(GattCharacteristic &characteristic, const Recorder<Bytes> &values) {
+  characteristic.ValueChanged([values](GattCharacteristic &, GattValueChangedEventArgs &args) {
     auto reader = DataReader::FromBuffer(*args.CharacteristicValue());
     Bytes bytes(reader->UnconsumedBufferLength());
     reader->ReadBytes(bytes);
@@ -68,8 +68,8 @@ void RecordValues(GattCharacteristic &characteristic, Recorder<Bytes> &values) {
   });
 }
 
-void RecordStatus(BluetoothLEDevice &device, Recorder<BluetoothConnectionStatus> &statuses) {
-  device.ConnectionStatusChanged([&statuses](BluetoothLEDevice &sender) { statuses.Add(sender.ConnectionStatus()); });
+void RecordStatus(BluetoothLEDevice &device, const Recorder<BluetoothConnectionStatus> &statuses) {
+  device.ConnectionStatusChanged([statuses](BluetoothLEDevice &sender) { statuses.Add(sender.ConnectionStatus()); });
 }
 
 GattCommunicationStatus Subscribe(GattCharacteristic &characteristic) {

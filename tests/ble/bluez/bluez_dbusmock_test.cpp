@@ -54,7 +54,7 @@ TEST(BluezWithDbusMock, HearsADeviceKnownBeforeTheScanAndOneAddedDuringIt) {
   BluezAdapter adapter(bus.address());
   auto watcher = adapter.CreateWatcher();
   Recorder<std::pair<std::u16string, std::uint64_t>> heard;
-  watcher->Received([&](BluetoothLEAdvertisementWatcher &, BluetoothLEAdvertisementReceivedEventArgs &args) {
+  watcher->Received([heard](BluetoothLEAdvertisementWatcher &, BluetoothLEAdvertisementReceivedEventArgs &args) {
     heard.Add({args.Advertisement()->LocalName(), args.BluetoothAddress()});
   });
   // The template's StartDiscovery fails without a filter set first; ours always sets one.
@@ -74,7 +74,7 @@ TEST(BluezWithDbusMock, FollowsConnectServicesResolvedAndDisconnect) {
   ASSERT_NE(device, nullptr);
   EXPECT_EQ(device->Name(), u"Pistol");
   Recorder<BluetoothConnectionStatus> statuses;
-  device->ConnectionStatusChanged([&](BluetoothLEDevice &sender) { statuses.Add(sender.ConnectionStatus()); });
+  device->ConnectionStatusChanged([statuses](BluetoothLEDevice &sender) { statuses.Add(sender.ConnectionStatus()); });
 
   auto services = device->GetGattServicesAsync();
   ASSERT_TRUE(statuses.WaitForCount(1));

@@ -28,10 +28,10 @@ struct ScanRecord {
 std::shared_ptr<BluetoothLEAdvertisementWatcher> Watch(Adapter &adapter, ScanRecord &record) {
   auto watcher = adapter.CreateWatcher();
   watcher->ScanningMode(BluetoothLEScanningMode::Active);
-  watcher->Received([&record](BluetoothLEAdvertisementWatcher &, BluetoothLEAdvertisementReceivedEventArgs &args) {
+  watcher->Received([record](BluetoothLEAdvertisementWatcher &, BluetoothLEAdvertisementReceivedEventArgs &args) {
     record.heard.Add({args.Advertisement()->LocalName(), args.BluetoothAddress()});
   });
-  watcher->Stopped([&record](BluetoothLEAdvertisementWatcher &, BluetoothLEAdvertisementWatcherStoppedEventArgs &) {
+  watcher->Stopped([record](BluetoothLEAdvertisementWatcher &, BluetoothLEAdvertisementWatcherStoppedEventArgs &) {
     record.stopped.Add(1);
   });
   return watcher;
@@ -95,10 +95,11 @@ TEST(BluezDiscovery, StopFromInsideTheReceivedHandlerDoesNotDeadlock) {
   ScanRecord record;
   auto watcher = Watch(adapter, record);
   // The link stops the watcher from its advertisement handler, on the backend's thread.
-  watcher->Received([&watcher](BluetoothLEAdvertisementWatcher &sender, BluetoothLEAdvertisementReceivedEventArgs &) {
-    EXPECT_EQ(&sender, watcher.get());
-    sender.Stop();
-  });
+  watcher->Received(
+      [expected = watcher.get()](BluetoothLEAdvertisementWatcher &sender, BluetoothLEAdvertisementReceivedEventArgs &) {
+        EXPECT_EQ(&sender, expected);
+        sender.Stop();
+      });
   watcher->Start();
   EXPECT_TRUE(record.stopped.WaitForCount(1));
   EXPECT_TRUE(sim->WaitForLine("discovery stopped"));

@@ -64,39 +64,44 @@ private:
 std::unique_ptr<Process> StartSimulator(const PrivateBus &bus, const std::vector<std::string> &arguments = {});
 
 // What the backend's event handlers saw, awaitable from the test thread.
+// Copies share one record: handlers capture a copy, because a delivery
+// already under way may still finish after the test has let go of the object.
 template <class T> class Recorder {
 public:
-  void Add(T item) {
-    std::lock_guard lock(mutex_);
-    items_.push_back(std::move(item));
-    changed_.notify_all();
+  void Add(T item) const {
+    std::lock_guard lock(state_->mutex);
+    state_->items.push_back(std::move(item));
+    state_->changed.notify_all();
   }
-  bool WaitForCount(std::size_t count, std::chrono::milliseconds timeout = 5s) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return items_.size() >= count; });
+  bool WaitForCount(std::size_t count, std::chrono::milliseconds timeout = 5s) const {
+    std::unique_lock lock(state_->mutex);
+    return state_->changed.wait_for(lock, timeout, [&] { return state_->items.size() >= count; });
   }
-  bool WaitFor(const std::function<bool(const T &)> &match, std::chrono::milliseconds timeout = 5s) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] {
-      for (const auto &item : items_) {
+  bool WaitFor(const std::function<bool(const T &)> &match, std::chrono::milliseconds timeout = 5s) const {
+    std::unique_lock lock(state_->mutex);
+    return state_->changed.wait_for(lock, timeout, [&] {
+      for (const auto &item : state_->items) {
         if (match(item)) return true;
       }
       return false;
     });
   }
-  std::vector<T> Items() {
-    std::lock_guard lock(mutex_);
-    return items_;
+  std::vector<T> Items() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->items;
   }
-  std::size_t Size() {
-    std::lock_guard lock(mutex_);
-    return items_.size();
+  std::size_t Size() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->items.size();
   }
 
 private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<T> items_;
+  struct State {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<T> items;
+  };
+  std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
 // Polls until the condition holds or the time is up.
