@@ -244,6 +244,7 @@ void BusSession::Run() {
     }
   }
   Teardown();
+  finished_.store(true);
 }
 
 int BusSession::PollTimeoutMs() const {
@@ -687,25 +688,90 @@ int BusSession::HandlePropertiesChanged(sd_bus_message *message) {
   return 0;
 }
 
+namespace {
+
+// Every loop thread, from its start. The module must not be unloaded while
+// one runs, yet a connection can end on its own loop thread (a handler or a
+// reply held the last reference), where it cannot be joined. Such threads
+// stay here until a later connection, or this object's destructor at unload,
+// joins them.
+class LoopThreads {
+public:
+  ~LoopThreads() {
+    std::vector<Entry> entries;
+    {
+      std::lock_guard lock(mutex_);
+      entries.swap(entries_);
+    }
+    for (auto &entry : entries) {
+      entry.session->RequestStop();
+      if (entry.thread.get_id() != std::this_thread::get_id()) entry.thread.join();
+    }
+  }
+
+  void Add(std::shared_ptr<BusSession> session, std::thread thread) {
+    std::lock_guard lock(mutex_);
+    entries_.push_back(Entry{std::move(session), std::move(thread)});
+  }
+
+  // Joins the session's thread, unless called on it.
+  void Finish(const BusSession *session) {
+    std::thread thread;
+    {
+      std::lock_guard lock(mutex_);
+      const auto it = std::find_if(entries_.begin(), entries_.end(),
+                                   [&](const Entry &entry) { return entry.session.get() == session; });
+      if (it == entries_.end() || it->thread.get_id() == std::this_thread::get_id()) return;
+      thread = std::move(it->thread);
+      entries_.erase(it);
+    }
+    thread.join();
+  }
+
+  // Joins the threads whose loop has ended.
+  void JoinEnded() {
+    std::vector<std::thread> ended;
+    {
+      std::lock_guard lock(mutex_);
+      std::erase_if(entries_, [&](Entry &entry) {
+        if (!entry.session->Finished() || entry.thread.get_id() == std::this_thread::get_id()) return false;
+        ended.push_back(std::move(entry.thread));
+        return true;
+      });
+    }
+    for (auto &thread : ended) thread.join();
+  }
+
+private:
+  struct Entry {
+    std::shared_ptr<BusSession> session;
+    std::thread thread;
+  };
+  std::mutex mutex_;
+  std::vector<Entry> entries_;
+};
+
+LoopThreads &loopThreads() {
+  static LoopThreads threads;
+  return threads;
+}
+
+} // namespace
+
 std::shared_ptr<BusConnection> BusConnection::Open(const std::string &address) {
+  loopThreads().JoinEnded();
   sdbus::Bus bus;
   const int r = sdbus::Bus::Open(address, bus);
   if (r < 0) raise_platform_error(HresultFromErrno(r) == kEFail ? kErrorNoBus : HresultFromErrno(r));
   std::shared_ptr<BusConnection> connection(new BusConnection());
   connection->session_ = std::make_shared<BusSession>(std::move(bus));
-  // The thread holds the session too, so a stop requested from inside one of
-  // its own callbacks never frees what the loop is still using.
-  connection->thread_ = std::thread([session = connection->session_] { session->Run(); });
+  loopThreads().Add(connection->session_, std::thread([session = connection->session_] { session->Run(); }));
   return connection;
 }
 
 BusConnection::~BusConnection() {
   session_->RequestStop();
-  if (thread_.get_id() == std::this_thread::get_id()) {
-    thread_.detach();
-  } else if (thread_.joinable()) {
-    thread_.join();
-  }
+  loopThreads().Finish(session_.get());
 }
 
 } // namespace ble::bluez

@@ -100,6 +100,8 @@ public:
   bool OnLoopThread() const { return loopThread_.load() == std::this_thread::get_id(); }
   // The bus connection has failed; a new session is needed.
   bool Lost() const { return lost_.load(); }
+  // Run has returned or is about to.
+  bool Finished() const { return finished_.load(); }
 
   // Loop thread. A method call on org.bluez; onReply runs exactly once unless
   // the call is cancelled. Returns the id for CancelCall (0: already answered).
@@ -178,6 +180,7 @@ private:
   std::atomic<std::thread::id> loopThread_{};
   std::atomic<bool> stopRequested_{false};
   std::atomic<bool> lost_{false};
+  std::atomic<bool> finished_{false};
 
   std::mutex postMutex_;
   std::deque<std::function<void()>> posted_;
@@ -201,8 +204,9 @@ private:
 };
 
 // The owner's handle on a session: opening it starts the loop thread, and
-// dropping the last handle stops and joins it. Every object the backend hands
-// out holds one, so the connection lives exactly as long as they do.
+// dropping the last handle stops it (and joins it, unless that happens on the
+// loop thread itself). Every object the backend hands out holds one, so the
+// connection lives as long as they do.
 class BusConnection {
 public:
   // Raises the no-bus code (bluez_error.h) when the bus cannot be reached.
@@ -217,7 +221,6 @@ public:
 private:
   BusConnection() = default;
   std::shared_ptr<BusSession> session_;
-  std::thread thread_;
 };
 
 } // namespace ble::bluez

@@ -3,26 +3,41 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
 extern char **environ;
 
 namespace bluez_test {
+namespace {
+
+std::string FindProgram(const std::string &name) {
+  if (name.find('/') != std::string::npos) return name;
+  const char *path = getenv("PATH");
+  std::string dirs = path ? path : "/usr/bin:/bin";
+  std::size_t start = 0;
+  while (start <= dirs.size()) {
+    const std::size_t end = std::min(dirs.find(':', start), dirs.size());
+    const std::string candidate = dirs.substr(start, end - start) + "/" + name;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    start = end + 1;
+  }
+  return name;
+}
+
+} // namespace
 
 Process::Process(const std::vector<std::string> &argv, const std::vector<std::string> &env, bool quiet) {
   int inPipe[2];
   int outPipe[2];
   if (pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(outPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, inPipe[0], STDIN_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
-  if (quiet) posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   std::vector<char *> args;
   for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
   args.push_back(nullptr);
@@ -31,8 +46,25 @@ Process::Process(const std::vector<std::string> &argv, const std::vector<std::st
   std::vector<char *> envp;
   for (auto &e : environment) envp.push_back(e.data());
   envp.push_back(nullptr);
-  const int r = posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
+  const std::string program = FindProgram(argv[0]);
+  const pid_t parent = getpid();
+  pid_t pid = fork();
+  if (pid == 0) {
+    // Only async-signal-safe calls from here to exec. A child outlives no test,
+    // even one that crashes.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
+    dup2(inPipe[0], STDIN_FILENO);
+    dup2(outPipe[1], STDOUT_FILENO);
+    if (quiet) {
+      const int null = open("/dev/null", O_WRONLY);
+      if (null >= 0) dup2(null, STDERR_FILENO);
+    }
+    execve(program.c_str(), args.data(), envp.data());
+    _exit(127);
+  }
+  pid_ = pid;
+  const int r = pid < 0 ? errno : 0;
   close(inPipe[0]);
   close(outPipe[1]);
   in_ = inPipe[1];
