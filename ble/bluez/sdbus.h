@@ -128,7 +128,8 @@ public:
   std::string message() const { return error_.message ? error_.message : ""; }
 
 private:
-  sd_bus_error error_ = SD_BUS_ERROR_NULL;
+  // All zero is SD_BUS_ERROR_NULL, whose compound literal is not C++.
+  sd_bus_error error_{};
 };
 
 } // namespace sdbus
