@@ -1,12 +1,9 @@
 #include "support/blocking_wait.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <thread>
-
-#ifndef _WIN32
-#include <cstdint>
-#endif
 
 namespace {
 

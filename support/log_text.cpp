@@ -3,6 +3,11 @@
 #include <charconv>
 #include <climits>
 
+#ifdef _WIN32
+#include "support/platform_error.h" // windows.h, as the rest of the core includes it
+#include <objbase.h>
+#endif
+
 namespace {
 
 constexpr bool IsHighSurrogate(char16_t unit) {

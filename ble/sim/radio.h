@@ -72,6 +72,50 @@ struct OpScript {
   std::function<void()> inside;
 };
 
+// Ready-made scripts; combine by editing the fields of one.
+inline OpScript Raises(HRESULT code) {
+  OpScript script;
+  script.raise = code;
+  return script;
+}
+inline OpScript EndsLater(std::chrono::milliseconds delay = {}) {
+  OpScript script;
+  script.completion = Completion::Later;
+  script.delay = delay;
+  return script;
+}
+inline OpScript NeverEnds() {
+  OpScript script;
+  script.completion = Completion::Never;
+  return script;
+}
+inline OpScript IgnoresCancel() {
+  OpScript script;
+  script.completion = Completion::NeverEvenIfCanceled;
+  return script;
+}
+inline OpScript EndsInError(HRESULT code) {
+  OpScript script;
+  script.endAs = AsyncStatus::Error;
+  script.errorCode = code;
+  return script;
+}
+inline OpScript EndsCanceled() {
+  OpScript script;
+  script.endAs = AsyncStatus::Canceled;
+  return script;
+}
+inline OpScript GivesNothing() {
+  OpScript script;
+  script.emptyResult = true;
+  return script;
+}
+inline OpScript RunsInside(std::function<void()> hook) {
+  OpScript script;
+  script.inside = std::move(hook);
+  return script;
+}
+
 struct SimCharacteristic {
   Guid uuid;
   GattCommunicationStatus subscribeStatus = GattCommunicationStatus::Success;
@@ -97,7 +141,8 @@ Pistol StandardPistol(std::uint64_t address, std::u16string name = u"Pistol");
 class Radio final : public Adapter {
 public:
   // Events and later completions run on this many threads of the radio's own;
-  // with more than one they may overlap.
+  // with more than one they may overlap. A handler that waits for a later
+  // completion needs a second thread to deliver it.
   explicit Radio(unsigned eventThreads = 1);
   ~Radio() override;
   Radio(const Radio &) = delete;
