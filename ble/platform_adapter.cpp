@@ -2,9 +2,14 @@
 
 #include "ble/adapter.h"
 
+#ifdef VK5_BLUEZ_BACKEND
+#include "ble/bluez/bluez_adapter.h"
+#endif
+
 namespace ble {
 namespace {
 
+#ifndef VK5_BLUEZ_BACKEND
 // Until a radio backend is built for this platform: no watcher, no device.
 class NoRadioAdapter final : public Adapter {
 public:
@@ -15,13 +20,19 @@ public:
     raise_platform_error(kErrorDeviceNotAvailable);
   }
 };
+#endif
 
 std::atomic<Adapter *> injectedAdapter{nullptr};
 
 } // namespace
 
 Adapter &PlatformAdapter() {
+#ifdef VK5_BLUEZ_BACKEND
+  // Holds no connection of its own: each run of the link opens one on first use.
+  static bluez::BluezAdapter builtIn;
+#else
   static NoRadioAdapter builtIn;
+#endif
   Adapter *adapter = injectedAdapter.load();
   return adapter ? *adapter : builtIn;
 }

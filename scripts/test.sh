@@ -25,6 +25,14 @@ for preset in asan tsan release; do
   ctest --preset "$preset" -j "$jobs" || failed=1
 done
 
+stage "bluetooth end to end (driver in the host, pistol simulator on a private bus)"
+# Fails unless every press the pistol sends reaches the host, across a reconnect.
+VK5_DEMO_NO_BUILD=1 VK5_DEMO_SECONDS=20 scripts/demo-bluetooth.sh >build/release/demo-bluetooth.log 2>&1 || {
+  cat build/release/demo-bluetooth.log
+  failed=1
+}
+sed -n '/== summary/,$p' build/release/demo-bluetooth.log
+
 stage "benchmarks (smoke run)"
 for b in build/release/bin/*_bench; do
   [[ -x "$b" ]] || continue

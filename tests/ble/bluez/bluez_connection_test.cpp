@@ -1,0 +1,269 @@
+// Connecting, finding the button characteristic, subscribing, notifications,
+// link loss and Close through the BlueZ backend, against the pistol simulator.
+#include <atomic>
+
+#include <gtest/gtest.h>
+
+#include "ble/bluez/bluez_adapter.h"
+#include "ble/bluez/bluez_error.h"
+#include "support/blocking_wait.h"
+#include "tests/ble/bluez/bus_fixture.h"
+
+namespace {
+
+using namespace bluez_test;
+using namespace ble;
+using ble::bluez::BluezAdapter;
+
+constexpr std::uint64_t kPistol = 0xAABBCCDDEEFF;
+using Bytes = std::vector<std::uint8_t>;
+
+// Scans until the pistol is heard, as the link does before it connects, so
+// that BlueZ has a device object for it.
+void Discover(Adapter &adapter) {
+  auto watcher = adapter.CreateWatcher();
+  Recorder<int> heard;
+  watcher->Received([heard](BluetoothLEAdvertisementWatcher &, BluetoothLEAdvertisementReceivedEventArgs &args) {
+    if (args.BluetoothAddress() == kPistol) heard.Add(1);
+  });
+  watcher->Start();
+  ASSERT_TRUE(heard.WaitForCount(1));
+  watcher->Stop();
+}
+
+std::shared_ptr<BluetoothLEDevice> Lookup(Adapter &adapter) {
+  auto device = blocking_get(*adapter.FromBluetoothAddressAsync(kPistol));
+  EXPECT_NE(device, nullptr);
+  return device;
+}
+
+std::shared_ptr<GattDeviceService> FindService(GattDeviceServicesResult &result, Guid uuid) {
+  auto services = result.Services();
+  for (std::uint32_t i = 0; i < services->Size(); ++i) {
+    if (services->GetAt(i)->Uuid() == uuid) return services->GetAt(i);
+  }
+  return nullptr;
+}
+
+std::shared_ptr<GattCharacteristic> ButtonCharacteristic(BluetoothLEDevice &device) {
+  auto services = blocking_get(*device.GetGattServicesAsync());
+  EXPECT_EQ(services->Status(), GattCommunicationStatus::Success);
+  auto service = FindService(*services, BluetoothUuid(0xFFF0));
+  if (!service) return nullptr;
+  auto characteristics = blocking_get(*service->GetCharacteristicsAsync());
+  EXPECT_EQ(characteristics->Status(), GattCommunicationStatus::Success);
+  auto list = characteristics->Characteristics();
+  for (std::uint32_t i = 0; i < list->Size(); ++i) {
+    if (list->GetAt(i)->Uuid() == BluetoothUuid(0xFFF1)) return list->GetAt(i);
+  }
+  return nullptr;
+}
+
+void RecordValues(GattCharacteristic &characteristic, const Recorder<Bytes> &values) {
+  characteristic.ValueChanged([values](GattCharacteristic &, GattValueChangedEventArgs &args) {
+    auto reader = DataReader::FromBuffer(*args.CharacteristicValue());
+    Bytes bytes(reader->UnconsumedBufferLength());
+    reader->ReadBytes(bytes);
+    values.Add(bytes);
+  });
+}
+
+void RecordStatus(BluetoothLEDevice &device, const Recorder<BluetoothConnectionStatus> &statuses) {
+  device.ConnectionStatusChanged([statuses](BluetoothLEDevice &sender) { statuses.Add(sender.ConnectionStatus()); });
+}
+
+GattCommunicationStatus Subscribe(GattCharacteristic &characteristic) {
+  return blocking_get(*characteristic.WriteClientCharacteristicConfigurationDescriptorAsync(
+      GattClientCharacteristicConfigurationDescriptorValue::Notify));
+}
+
+TEST(BluezConnection, AnUnknownAddressGivesNoDeviceAndNoError) {
+  PrivateBus bus;
+  auto sim = StartSimulator(bus);
+  BluezAdapter adapter(bus.address());
+  EXPECT_EQ(blocking_get(*adapter.FromBluetoothAddressAsync(0x112233445566)), nullptr);
+  // Known to the radio only once heard: before any scan the pistol is unknown too.
+  EXPECT_EQ(blocking_get(*adapter.FromBluetoothAddressAsync(kPistol)), nullptr);
+}
+
+TEST(BluezConnection, ConnectsSubscribesAndDeliversEveryPacketIntactAndInOrder) {
+  PrivateBus bus;
+  auto sim = StartSimulator(bus);
+  BluezAdapter adapter(bus.address());
+  Discover(adapter);
+  auto device = Lookup(adapter);
+  ASSERT_NE(device, nullptr);
+  EXPECT_EQ(device->Name(), u"Pistol");
+  EXPECT_EQ(device->ConnectionStatus(), BluetoothConnectionStatus::Disconnected);
+  Recorder<BluetoothConnectionStatus> statuses;
+  RecordStatus(*device, statuses);
+
+  auto characteristic = ButtonCharacteristic(*device);
+  ASSERT_NE(characteristic, nullptr);
+  EXPECT_TRUE(statuses.WaitForCount(1));
+  EXPECT_EQ(statuses.Items().front(), BluetoothConnectionStatus::Connected);
+  EXPECT_EQ(device->ConnectionStatus(), BluetoothConnectionStatus::Connected);
+
+  Recorder<Bytes> values;
+  RecordValues(*characteristic, values);
+  EXPECT_EQ(Subscribe(*characteristic), GattCommunicationStatus::Success);
+  ASSERT_TRUE(sim->WaitForLine("subscribed:"));
+  // Subscribing again is harmless.
+  EXPECT_EQ(Subscribe(*characteristic), GattCommunicationStatus::Success);
+
+  for (const char *command : {"fire", "eject", "load", "fire", "raw 5b ff ff ff ff 5d", "raw 00"}) sim->Send(command);
+  ASSERT_TRUE(values.WaitForCount(6));
+  const std::vector<Bytes> expected = {{0x5B, 0, 0, 0, 0, 0x5D},
+                                       {0x5C, 0x00, 0x5C, 0x5D},
+                                       {0x5C, 0x01, 0x5D, 0x5D},
+                                       {0x5B, 0, 0, 0, 0, 0x5D},
+                                       {0x5B, 0xFF, 0xFF, 0xFF, 0xFF, 0x5D},
+                                       {0x00}};
+  EXPECT_EQ(values.Items(), expected);
+}
+
+TEST(BluezConnection, APeerDroppingTheLinkReportsDisconnectedAndItReconnectsWhenBack) {
+  PrivateBus bus;
+  auto sim = StartSimulator(bus);
+  BluezAdapter adapter(bus.address());
+  Discover(adapter);
+  auto device = Lookup(adapter);
+  ASSERT_NE(device, nullptr);
+  Recorder<BluetoothConnectionStatus> statuses;
+  RecordStatus(*device, statuses);
+  auto characteristic = ButtonCharacteristic(*device);
+  ASSERT_NE(characteristic, nullptr);
+  ASSERT_EQ(Subscribe(*characteristic), GattCommunicationStatus::Success);
+  ASSERT_TRUE(statuses.WaitForCount(1));
+
+  sim->Send("drop");
+  ASSERT_TRUE(statuses.WaitForCount(2));
+  EXPECT_EQ(statuses.Items().back(), BluetoothConnectionStatus::Disconnected);
+  EXPECT_EQ(device->ConnectionStatus(), BluetoothConnectionStatus::Disconnected);
+  device->Close();
+
+  // The device object stays cached in BlueZ; the pistol is found and linked again.
+  sim->Send("reappear");
+  Discover(adapter);
+  auto again = Lookup(adapter);
+  ASSERT_NE(again, nullptr);
+  auto characteristicAgain = ButtonCharacteristic(*again);
+  ASSERT_NE(characteristicAgain, nullptr);
+  Recorder<Bytes> values;
+  RecordValues(*characteristicAgain, values);
+  ASSERT_EQ(Subscribe(*characteristicAgain), GattCommunicationStatus::Success);
+  sim->Send("fire");
+  EXPECT_TRUE(values.WaitForCount(1));
+  EXPECT_EQ(sim->CountLines("connected: Pistol"), 2);
+}
+
+TEST(BluezConnection, CloseUnsubscribesDisconnectsAndSilencesTheDevice) {
+  PrivateBus bus;
+  auto sim = StartSimulator(bus);
+  BluezAdapter adapter(bus.address());
+  Discover(adapter);
+  auto device = Lookup(adapter);
+  ASSERT_NE(device, nullptr);
+  Recorder<BluetoothConnectionStatus> statuses;
+  RecordStatus(*device, statuses);
+  auto characteristic = ButtonCharacteristic(*device);
+  ASSERT_NE(characteristic, nullptr);
+  ASSERT_EQ(Subscribe(*characteristic), GattCommunicationStatus::Success);
+  ASSERT_TRUE(statuses.WaitForCount(1));
+
+  device->Close();
+  EXPECT_TRUE(sim->WaitForLine("unsubscribed:"));
+  EXPECT_TRUE(sim->WaitForLine("link down (Disconnect)"));
+  // A round trip on the same connection: BlueZ's signals about the link are in by its answer.
+  blocking_get(*adapter.FromBluetoothAddressAsync(kPistol));
+  // The link's own Close must not come back to it as a lost connection.
+  EXPECT_EQ(statuses.Size(), 1u);
+  try {
+    device->ConnectionStatus();
+    ADD_FAILURE() << "a closed device answered";
+  } catch (const hresult_error &e) {
+    EXPECT_EQ(e.code(), kRoEClosed);
+  }
+  device->Close();
+}
+
+TEST(BluezConnection, ARefusedConnectionIsUnreachableNotAnError) {
+  PrivateBus bus;
+  auto sim = StartSimulator(bus, {"--refuse-connect"});
+  BluezAdapter adapter(bus.address());
+  Discover(adapter);
+  auto device = Lookup(adapter);
+  ASSERT_NE(device, nullptr);
+  auto services = blocking_get(*device->GetGattServicesAsync());
+  EXPECT_EQ(services->Status(), GattCommunicationStatus::Unreachable);
+  EXPECT_EQ(services->Services()->Size(), 0u);
+}
+
+TEST(BluezConnection, APistolWithoutTheButtonServiceOffersOnlyItsOtherServices) {
+  PrivateBus bus;
+  auto sim = StartSimulator(bus, {"--hide-service"});
+  BluezAdapter adapter(bus.address());
+  Discover(adapter);
+  auto device = Lookup(adapter);
+  ASSERT_NE(device, nullptr);
+  auto services = blocking_get(*device->GetGattServicesAsync());
+  ASSERT_EQ(services->Status(), GattCommunicationStatus::Success);
+  EXPECT_EQ(services->Services()->Size(), 1u);
+  EXPECT_EQ(FindService(*services, BluetoothUuid(0xFFF0)), nullptr);
+  EXPECT_NE(FindService(*services, BluetoothUuid(0x180F)), nullptr);
+}
+
+TEST(BluezConnection, ARefusedSubscriptionIsAFailureStatusNotAnError) {
+  PrivateBus bus;
+  auto sim = StartSimulator(bus, {"--fail-notify"});
+  BluezAdapter adapter(bus.address());
+  Discover(adapter);
+  auto device = Lookup(adapter);
+  ASSERT_NE(device, nullptr);
+  auto characteristic = ButtonCharacteristic(*device);
+  ASSERT_NE(characteristic, nullptr);
+  EXPECT_NE(Subscribe(*characteristic), GattCommunicationStatus::Success);
+}
+
+TEST(BluezConnection, AConnectThatNeverAnswersIsCancelledPromptlyAndAbortedInBlueZ) {
+  PrivateBus bus;
+  auto sim = StartSimulator(bus, {"--hang-connect"});
+  BluezAdapter adapter(bus.address());
+  Discover(adapter);
+  auto device = Lookup(adapter);
+  ASSERT_NE(device, nullptr);
+  auto operation = device->GetGattServicesAsync();
+  ASSERT_TRUE(sim->WaitForLine("not answering"));
+
+  // The link's stop: the bounded wait gives up when its flag falls.
+  std::atomic<bool> running{true};
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(100ms);
+    running = false;
+  });
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    blocking_get(*operation, running, std::chrono::milliseconds(30'000));
+    ADD_FAILURE() << "the hung connect completed";
+  } catch (const hresult_canceled &) {
+  }
+  stopper.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+  EXPECT_EQ(operation->Status(), AsyncStatus::Canceled);
+  EXPECT_TRUE(sim->WaitForLine("pending Connect aborted by Disconnect"));
+}
+
+TEST(BluezConnection, DroppingEveryObjectEndsTheConnectionAndItsDiscoveryInBlueZ) {
+  PrivateBus bus;
+  auto sim = StartSimulator(bus);
+  {
+    BluezAdapter adapter(bus.address());
+    auto watcher = adapter.CreateWatcher();
+    watcher->Start();
+    ASSERT_TRUE(sim->WaitForLine("discovery started"));
+  }
+  // The bus connection closed with the last object, and BlueZ ended its session.
+  EXPECT_TRUE(sim->WaitForLine("left the bus"));
+}
+
+} // namespace

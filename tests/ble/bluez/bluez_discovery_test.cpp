@@ -1,0 +1,169 @@
+// Scanning through the BlueZ backend against the pistol simulator on a
+// private bus, and what scanning does when the bus, BlueZ or the radio is missing.
+#include <cstdlib>
+
+#include <gtest/gtest.h>
+
+#include "ble/bluez/bluez_adapter.h"
+#include "ble/bluez/bluez_error.h"
+#include "support/blocking_wait.h"
+#include "tests/ble/bluez/bus_fixture.h"
+
+namespace {
+
+using namespace bluez_test;
+using namespace ble;
+using ble::bluez::BluezAdapter;
+
+struct Heard {
+  std::u16string name;
+  std::uint64_t address;
+};
+
+struct ScanRecord {
+  Recorder<Heard> heard;
+  Recorder<int> stopped;
+};
+
+std::shared_ptr<BluetoothLEAdvertisementWatcher> Watch(Adapter &adapter, ScanRecord &record) {
+  auto watcher = adapter.CreateWatcher();
+  watcher->ScanningMode(BluetoothLEScanningMode::Active);
+  watcher->Received([record](BluetoothLEAdvertisementWatcher &, BluetoothLEAdvertisementReceivedEventArgs &args) {
+    record.heard.Add({args.Advertisement()->LocalName(), args.BluetoothAddress()});
+  });
+  watcher->Stopped([record](BluetoothLEAdvertisementWatcher &, BluetoothLEAdvertisementWatcherStoppedEventArgs &) {
+    record.stopped.Add(1);
+  });
+  return watcher;
+}
+
+template <class F> HRESULT CodeOf(F &&f) {
+  try {
+    f();
+  } catch (const hresult_error &e) {
+    return e.code();
+  }
+  return kSOk;
+}
+
+TEST(BluezDiscovery, ReportsEachAdvertiserWithItsNameAndAddressAfterAskingForLeOnly) {
+  PrivateBus bus;
+  auto sim = StartSimulator(bus, {"--pistol", "Pistol@AA:BB:CC:DD:EE:FF", "--pistol", "Pistol K12@11:22:33:44:55:66",
+                                  "--pistol", "Pistol\xC3\xA9@00:00:00:00:00:01"});
+  BluezAdapter adapter(bus.address());
+  ScanRecord record;
+  auto watcher = Watch(adapter, record);
+  watcher->Start();
+  auto heardName = [&](const std::u16string &name, std::uint64_t address) {
+    return record.heard.WaitFor([&](const Heard &h) { return h.name == name && h.address == address; });
+  };
+  EXPECT_TRUE(heardName(u"Pistol", 0xAABBCCDDEEFF));
+  EXPECT_TRUE(heardName(u"Pistol K12", 0x112233445566));
+  EXPECT_TRUE(heardName(u"Pistol\u00E9", 0x000000000001));
+  EXPECT_NE(sim->FindLine("discovery filter from"), "");
+  EXPECT_NE(sim->FindLine("Transport, DuplicateData"), "");
+}
+
+TEST(BluezDiscovery, StopRaisesStoppedOnceAndSilencesTheWatcherUntilTheNextStart) {
+  PrivateBus bus;
+  auto sim = StartSimulator(bus);
+  BluezAdapter adapter(bus.address());
+  ScanRecord record;
+  auto watcher = Watch(adapter, record);
+  watcher->Start();
+  ASSERT_TRUE(record.heard.WaitForCount(1));
+  watcher->Stop();
+  ASSERT_TRUE(record.stopped.WaitForCount(1));
+  ASSERT_TRUE(sim->WaitForLine("discovery stopped"));
+  const std::size_t heardWhileRunning = record.heard.Size();
+  // Several advertising intervals of the simulator pass without a report.
+  std::this_thread::sleep_for(250ms);
+  EXPECT_EQ(record.heard.Size(), heardWhileRunning);
+  watcher->Stop();
+  EXPECT_EQ(record.stopped.Size(), 1u);
+
+  // BlueZ forgot the RSSI when discovery stopped; the pistol is heard anew.
+  watcher->Start();
+  EXPECT_TRUE(record.heard.WaitForCount(heardWhileRunning + 1));
+  EXPECT_EQ(sim->CountLines("discovery started"), 2);
+}
+
+TEST(BluezDiscovery, StopFromInsideTheReceivedHandlerDoesNotDeadlock) {
+  PrivateBus bus;
+  auto sim = StartSimulator(bus);
+  BluezAdapter adapter(bus.address());
+  ScanRecord record;
+  auto watcher = Watch(adapter, record);
+  // The link stops the watcher from its advertisement handler, on the backend's thread.
+  watcher->Received(
+      [expected = watcher.get()](BluetoothLEAdvertisementWatcher &sender, BluetoothLEAdvertisementReceivedEventArgs &) {
+        EXPECT_EQ(&sender, expected);
+        sender.Stop();
+      });
+  watcher->Start();
+  EXPECT_TRUE(record.stopped.WaitForCount(1));
+  EXPECT_TRUE(sim->WaitForLine("discovery stopped"));
+}
+
+TEST(BluezDiscovery, TheSystemBusAdapterHonoursTheBusAddressVariableAndIsThePlatformAdapter) {
+  PrivateBus bus;
+  auto sim = StartSimulator(bus);
+  setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address().c_str(), 1);
+  EXPECT_NE(dynamic_cast<BluezAdapter *>(&PlatformAdapter()), nullptr);
+  ScanRecord record;
+  auto watcher = Watch(PlatformAdapter(), record);
+  watcher->Start();
+  EXPECT_TRUE(record.heard.WaitForCount(1));
+  watcher.reset();
+  unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+}
+
+TEST(BluezUnavailable, NoBusAtAllRaisesTheNoBusCodeAtOnce) {
+  BluezAdapter adapter("unix:path=/nonexistent/vk5-test-bus");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(CodeOf([&] { adapter.CreateWatcher(); }), bluez::kErrorNoBus);
+  EXPECT_EQ(CodeOf([&] { adapter.FromBluetoothAddressAsync(0xAABBCCDDEEFF); }), bluez::kErrorNoBus);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+}
+
+TEST(BluezUnavailable, ABusWithoutBlueZRaisesServiceNotActive) {
+  PrivateBus bus;
+  BluezAdapter adapter(bus.address());
+  EXPECT_EQ(CodeOf([&] { adapter.CreateWatcher(); }), bluez::kErrorServiceNotActive);
+  auto lookup = adapter.FromBluetoothAddressAsync(0xAABBCCDDEEFF);
+  EXPECT_EQ(CodeOf([&] { blocking_get(*lookup); }), bluez::kErrorServiceNotActive);
+}
+
+TEST(BluezUnavailable, BlueZWithoutAnAdapterRaisesDeviceNotAvailable) {
+  PrivateBus bus;
+  auto sim = StartSimulator(bus, {"--no-adapter"});
+  BluezAdapter adapter(bus.address());
+  EXPECT_EQ(CodeOf([&] { adapter.CreateWatcher(); }), kErrorDeviceNotAvailable);
+}
+
+TEST(BluezUnavailable, APoweredOffAdapterFailsStartWithNotReadyAndStartWorksOnceRetried) {
+  PrivateBus bus;
+  auto sim = StartSimulator(bus, {"--powered-off"});
+  BluezAdapter adapter(bus.address());
+  ScanRecord record;
+  auto watcher = Watch(adapter, record);
+  EXPECT_EQ(CodeOf([&] { watcher->Start(); }), bluez::kErrorNotReady);
+  EXPECT_EQ(CodeOf([&] { watcher->Start(); }), bluez::kErrorNotReady);
+  EXPECT_EQ(record.stopped.Size(), 0u);
+}
+
+TEST(BluezUnavailable, LosingTheBusWhileScanningStopsTheWatcherAndLaterCallsRaise) {
+  auto bus = std::make_unique<PrivateBus>();
+  auto sim = StartSimulator(*bus);
+  BluezAdapter adapter(bus->address());
+  ScanRecord record;
+  auto watcher = Watch(adapter, record);
+  watcher->Start();
+  ASSERT_TRUE(record.heard.WaitForCount(1));
+  bus->Stop();
+  EXPECT_TRUE(record.stopped.WaitForCount(1));
+  EXPECT_EQ(CodeOf([&] { watcher->Start(); }), bluez::kErrorNoBus);
+  EXPECT_EQ(CodeOf([&] { adapter.CreateWatcher(); }), bluez::kErrorNoBus);
+}
+
+} // namespace

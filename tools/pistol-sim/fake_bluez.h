@@ -1,0 +1,139 @@
+#pragma once
+
+// A stand-in for bluetoothd on a bus: org.bluez with one adapter (hci0) and
+// one or more pistols, following the BlueZ D-Bus conventions the backend
+// relies on (object paths, property batching, discovery and notify sessions
+// per client, GATT objects exported after the first connection and kept).
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include <systemd/sd-bus.h>
+#include <systemd/sd-event.h>
+
+#include "ble/bluez/sdbus.h"
+
+namespace pistolsim {
+
+struct Misbehaviour {
+  bool refuseConnect = false; // Connect fails at once
+  bool hangConnect = false;   // Connect is never answered (Disconnect ends it)
+  bool hideService = false;   // a battery service instead of the button service
+  bool failNotify = false;    // StartNotify fails
+  int dropAfterMs = 0;        // the link drops this long after each connection
+};
+
+struct PistolConfig {
+  std::string name;
+  std::uint64_t address = 0;
+  Misbehaviour misbehaviour;
+};
+
+struct AdapterConfig {
+  bool present = true;
+  bool powered = true;
+  int advertisingIntervalMs = 250;
+};
+
+struct Counts {
+  std::map<std::string, int> sent; // by button label
+  int notSent = 0;
+  int connections = 0;
+  int drops = 0;
+};
+
+class FakeBluez {
+public:
+  using Log = std::function<void(const std::string &)>;
+
+  FakeBluez(sd_bus *bus, sd_event *event, AdapterConfig adapter, std::vector<PistolConfig> pistols, Log log);
+  ~FakeBluez();
+  FakeBluez(const FakeBluez &) = delete;
+  FakeBluez &operator=(const FakeBluez &) = delete;
+
+  // Takes the name org.bluez and starts answering; negative errno on failure.
+  int Start();
+
+  int PistolCount() const { return static_cast<int>(pistols_.size()); }
+  bool Connected(int pistol) const { return pistols_.at(pistol).connected; }
+  bool Subscribed(int pistol) const { return !pistols_.at(pistol).subscribers.empty(); }
+  void Send(int pistol, const std::vector<std::uint8_t> &bytes, const std::string &label);
+  void Drop(int pistol);
+  void Reappear(int pistol);
+  void SetFlag(int pistol, const std::string &flag, bool on);
+  const Counts &counts() const { return counts_; }
+
+  // Called after every change a script may be waiting for.
+  std::function<void()> onStateChange;
+
+  struct ObjectPath {
+    std::string path;
+  };
+  using Value = std::variant<bool, std::string, ObjectPath, std::int16_t, std::uint16_t, std::vector<std::string>,
+                             std::vector<std::uint8_t>>;
+  using Properties = std::map<std::string, Value>;
+  using Interfaces = std::map<std::string, Properties>;
+
+private:
+  struct Pistol {
+    PistolConfig config;
+    std::string path;
+    std::string servicePath;
+    std::string characteristicPath;
+    bool visible = true;
+    bool known = false;
+    bool gattExported = false;
+    bool connected = false;
+    bool announced = false;
+    std::set<std::string> subscribers;
+    sdbus::Message hungConnect;
+    sd_event_source *dropTimer = nullptr;
+    std::int16_t rssi = -60;
+  };
+
+  static int OnMessage(sd_bus_message *m, void *userdata, sd_bus_error *error);
+  static int OnNameOwnerChanged(sd_bus_message *m, void *userdata, sd_bus_error *error);
+  static int OnAdvertisingTick(sd_event_source *source, std::uint64_t usec, void *userdata);
+
+  int HandleManagedObjects(sd_bus_message *m);
+  int HandleProperties(sd_bus_message *m, const std::string &path, const std::string &member);
+  int HandleAdapter(sd_bus_message *m, const std::string &member);
+  int HandleDevice(sd_bus_message *m, Pistol &pistol, const std::string &member);
+  int HandleCharacteristic(sd_bus_message *m, Pistol &pistol, const std::string &member);
+
+  Pistol *PistolAt(const std::string &path, bool characteristic);
+  bool Discovering() const { return !discoverySessions_.empty(); }
+  void Advertise(Pistol &pistol);
+  void InvalidateRssi(Pistol &pistol);
+  void ExportGatt(Pistol &pistol);
+  void LinkDown(Pistol &pistol, const std::string &why);
+  void ClientGone(const std::string &client);
+  void After(int ms, std::function<void()> fn, sd_event_source **handle = nullptr);
+
+  void AddObject(const std::string &path, const Interfaces &interfaces);
+  void RemoveObject(const std::string &path);
+  void SetProperties(const std::string &path, const std::string &interface, const Properties &changed);
+  void EmitPropertiesChanged(const std::string &path, const std::string &interface, const Properties &changed,
+                             const std::vector<std::string> &invalidated);
+  void Changed();
+
+  sd_bus *bus_;
+  sd_event *event_;
+  AdapterConfig adapter_;
+  std::vector<Pistol> pistols_;
+  Log log_;
+  Counts counts_;
+  std::string adapterPath_ = "/org/bluez/hci0";
+  std::map<std::string, Interfaces> objects_;
+  std::set<std::string> discoverySessions_;
+  sdbus::Slot objectSlot_;
+  sdbus::Slot ownerSlot_;
+  sd_event_source *tick_ = nullptr;
+};
+
+} // namespace pistolsim

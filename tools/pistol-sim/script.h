@@ -1,0 +1,57 @@
+#pragma once
+
+// The simulator's command language, one command a line:
+//
+//   wait 200ms | wait 1.5s      pause this script
+//   wait-subscribed [5s]        pause until the pistol has a notification subscriber
+//   wait-connected [5s]         pause until the pistol is connected
+//   fire | eject | load         send the button's packet (if subscribed)
+//   raw 5b 00 00 00 00 5d       send these bytes as one notification
+//   drop                        lose the link and stop advertising
+//   reappear                    advertise again
+//   use 2                       later commands act on pistol 2 (1-based)
+//   set FLAG on|off             misbehaviour: refuse-connect, hang-connect,
+//                               hide-service, fail-notify
+//   quit                        stop the simulator
+//
+// Blank lines and text after '#' are ignored.
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pistolsim {
+
+struct Command {
+  enum class Kind { Wait, WaitSubscribed, WaitConnected, Send, Drop, Reappear, Use, Set, Quit };
+  Kind kind = Kind::Quit;
+  std::chrono::milliseconds duration{0};
+  // Send: the packet, and the button name for the log ("raw" for raw bytes).
+  std::vector<std::uint8_t> bytes;
+  std::string label;
+  int pistol = 0;
+  std::string flag;
+  bool on = false;
+};
+
+struct ParseResult {
+  std::optional<Command> command; // empty for a blank or comment line
+  std::string error;              // set when the line is not a command
+};
+
+ParseResult ParseLine(std::string_view line);
+
+// "200ms", "2s", "1.5s"; nothing for anything else.
+std::optional<std::chrono::milliseconds> ParseDuration(std::string_view text);
+
+// The packets the pistol sends for its buttons.
+std::vector<std::uint8_t> TriggerPacket();
+std::vector<std::uint8_t> EjectPacket();
+std::vector<std::uint8_t> LoadPacket();
+
+inline constexpr std::string_view kFlags[] = {"refuse-connect", "hang-connect", "hide-service", "fail-notify"};
+
+} // namespace pistolsim
