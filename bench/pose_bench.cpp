@@ -57,4 +57,8 @@ void FrameUpdateLockHeld(benchmark::State &state) {
 BENCHMARK(FrameUpdateMapped)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(FrameUpdateUnmapped)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(ConvertPoseAlone)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(FrameUpdateLockHeld)->Unit(benchmark::kMicrosecond)->Iterations(200)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(FrameUpdateLockHeld)
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(200)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);

@@ -109,8 +109,9 @@ TEST_F(PoseRoad, HelperBesideTheModuleIsStartedAndItsPosesReachTheHost) {
 
   // The helper is started before the device describes itself.
   const auto events = host_.Events();
-  const auto started = std::find_if(events.begin(), events.end(),
-                                    [](const Event &e) { return e.kind == Event::Kind::Log && e.text == kStartedLine; });
+  const auto started = std::find_if(events.begin(), events.end(), [](const Event &e) {
+    return e.kind == Event::Kind::Log && e.text == kStartedLine;
+  });
   const auto firstProperty =
       std::find_if(events.begin(), events.end(), [](const Event &e) { return e.kind == Event::Kind::Property; });
   ASSERT_NE(started, events.end());

@@ -103,8 +103,7 @@ TEST(MsvcHostCalls, GetPoseReflectsTheLatestPoseOnEveryCall) {
 TEST(MsvcHostCalls, DeviceSlotsBeforeGetPoseTakeTheirArgumentsInOrder) {
   ControllerDriver controller;
   for (const char *name : {"IVRDriverInput_003", "IVRDisplayComponent_002"})
-    EXPECT_EQ(Call(&controller, kGetComponentSlot, name),
-              reinterpret_cast<uintptr_t>(controller.GetComponent(name)))
+    EXPECT_EQ(Call(&controller, kGetComponentSlot, name), reinterpret_cast<uintptr_t>(controller.GetComponent(name)))
         << name;
 
   char response[4] = {'x', 'y', 'z', '\0'};

@@ -36,9 +36,9 @@ TEST(Diagnosis, PistolWithoutItsServiceOrConnection) {
   EXPECT_EQ(Read({"Starting the advertisement watcher.", "Target device found.", "Target characteristic not found."})
                 .verdict(),
             Verdict::ServiceMissing);
-  EXPECT_EQ(Read({"Starting the advertisement watcher.", "Target device found.", "Failed to get GATT services."})
-                .verdict(),
-            Verdict::ConnectionFailed);
+  EXPECT_EQ(
+      Read({"Starting the advertisement watcher.", "Target device found.", "Failed to get GATT services."}).verdict(),
+      Verdict::ConnectionFailed);
 }
 
 TEST(Diagnosis, MissingRadioSettlesAtOnce) {

@@ -9,7 +9,9 @@
 namespace doctor {
 namespace {
 
-bool StartsWith(const std::string &text, const char *prefix) { return text.rfind(prefix, 0) == 0; }
+bool StartsWith(const std::string &text, const char *prefix) {
+  return text.rfind(prefix, 0) == 0;
+}
 
 // The codes the Bluetooth backends raise when there is nothing to talk to.
 constexpr std::uint32_t kNoBus = 0x800704C9;
@@ -22,17 +24,28 @@ constexpr std::uint32_t kAccessDenied = 0x80070005;
 
 const char *VerdictText(Verdict verdict) {
   switch (verdict) {
-  case Verdict::Subscribed: return "pistol found and subscribed";
-  case Verdict::ServiceMissing: return "pistol seen but service missing";
-  case Verdict::ConnectionFailed: return "pistol seen but the connection failed";
-  case Verdict::NoPistolHeard: return "Bluetooth works, but no pistol was heard";
-  case Verdict::NothingHeard: return "Bluetooth works, but no device was heard";
-  case Verdict::NoBluetoothService: return "no Bluetooth service";
-  case Verdict::NoAdapter: return "no Bluetooth adapter";
-  case Verdict::AdapterOff: return "Bluetooth adapter is powered off";
-  case Verdict::AccessDenied: return "Bluetooth access denied";
-  case Verdict::OtherError: return "Bluetooth error";
-  case Verdict::NotStarted: return "the link did not start";
+  case Verdict::Subscribed:
+    return "pistol found and subscribed";
+  case Verdict::ServiceMissing:
+    return "pistol seen but service missing";
+  case Verdict::ConnectionFailed:
+    return "pistol seen but the connection failed";
+  case Verdict::NoPistolHeard:
+    return "Bluetooth works, but no pistol was heard";
+  case Verdict::NothingHeard:
+    return "Bluetooth works, but no device was heard";
+  case Verdict::NoBluetoothService:
+    return "no Bluetooth service";
+  case Verdict::NoAdapter:
+    return "no Bluetooth adapter";
+  case Verdict::AdapterOff:
+    return "Bluetooth adapter is powered off";
+  case Verdict::AccessDenied:
+    return "Bluetooth access denied";
+  case Verdict::OtherError:
+    return "Bluetooth error";
+  case Verdict::NotStarted:
+    return "the link did not start";
   }
   return "?";
 }
@@ -81,10 +94,14 @@ std::optional<std::string> Diagnosis::Observe(const std::string &line) {
     std::string word;
     while (in >> word && word != "END") bytes.push_back(static_cast<std::uint8_t>(std::stoul(word)));
     switch (DecodeNotification(bytes)) {
-    case PistolButton::Fire: return std::string("packet: trigger");
-    case PistolButton::EjectMag: return std::string("packet: magazine eject");
-    case PistolButton::LoadMag: return std::string("packet: magazine load");
-    case PistolButton::None: return std::string("packet: not a button (ignored)");
+    case PistolButton::Fire:
+      return std::string("packet: trigger");
+    case PistolButton::EjectMag:
+      return std::string("packet: magazine eject");
+    case PistolButton::LoadMag:
+      return std::string("packet: magazine load");
+    case PistolButton::None:
+      return std::string("packet: not a button (ignored)");
     }
   }
   return std::nullopt;
@@ -97,11 +114,16 @@ Verdict Diagnosis::verdict() const {
   if (lastError_ && devicesHeard_ == 0 && !targetSeen_) {
     switch (*lastError_) {
     case kNoBus:
-    case kServiceNotActive: return Verdict::NoBluetoothService;
-    case kDeviceNotAvailable: return Verdict::NoAdapter;
-    case kNotReady: return Verdict::AdapterOff;
-    case kAccessDenied: return Verdict::AccessDenied;
-    default: return Verdict::OtherError;
+    case kServiceNotActive:
+      return Verdict::NoBluetoothService;
+    case kDeviceNotAvailable:
+      return Verdict::NoAdapter;
+    case kNotReady:
+      return Verdict::AdapterOff;
+    case kAccessDenied:
+      return Verdict::AccessDenied;
+    default:
+      return Verdict::OtherError;
     }
   }
   if (scanning_) return devicesHeard_ > 0 ? Verdict::NoPistolHeard : Verdict::NothingHeard;

@@ -9,11 +9,11 @@
 namespace doctor {
 
 enum class Verdict {
-  Subscribed,        // the pistol was found and its buttons subscribed
-  ServiceMissing,    // the pistol was seen but offers no button service / subscription
-  ConnectionFailed,  // the pistol was seen but the connection failed
-  NoPistolHeard,     // scanning, other devices heard, but no pistol
-  NothingHeard,      // scanning, no advertisement at all
+  Subscribed,       // the pistol was found and its buttons subscribed
+  ServiceMissing,   // the pistol was seen but offers no button service / subscription
+  ConnectionFailed, // the pistol was seen but the connection failed
+  NoPistolHeard,    // scanning, other devices heard, but no pistol
+  NothingHeard,     // scanning, no advertisement at all
   NoBluetoothService,
   NoAdapter,
   AdapterOff,

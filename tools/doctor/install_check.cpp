@@ -37,8 +37,8 @@ std::vector<Check> CheckDriverFolder(const fs::path &folder) {
   std::error_code ec;
   checks.push_back({module, fs::is_regular_file(bin / module, ec), (bin / module).string()});
   const bool helperThere = fs::is_regular_file(bin / helper, ec);
-  checks.push_back({helper, helperThere,
-                    helperThere ? "beside the driver library" : "missing: the pistol would have no pose"});
+  checks.push_back(
+      {helper, helperThere, helperThere ? "beside the driver library" : "missing: the pistol would have no pose"});
   const fs::path profile = folder / "resources" / "input" / "vantorelle_k5_controller_profile.json";
   checks.push_back({"input profile", fs::is_regular_file(profile, ec), profile.string()});
   const fs::path config = bin / "pose_getter.cfg";

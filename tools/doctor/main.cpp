@@ -37,7 +37,8 @@ int main(int argc, char **argv) {
   double seconds = 20;
   double listen = 5;
   bool skipInstall = false;
-  app.add_option("--driver-folder", folder, "Installed driver folder to check (the one holding driver.vrdrivermanifest)");
+  app.add_option("--driver-folder", folder,
+                 "Installed driver folder to check (the one holding driver.vrdrivermanifest)");
   app.add_flag("--no-install-check", skipInstall, "Check only the Bluetooth link");
   app.add_option("--seconds", seconds, "Longest time to look for the pistol")->check(CLI::PositiveNumber);
   app.add_option("--listen", listen, "Once subscribed, how long to show the pistol's packets")
