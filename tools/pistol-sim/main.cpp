@@ -245,10 +245,10 @@ int main(int argc, char **argv) {
 
   std::vector<pistolsim::PistolConfig> pistols;
   if (pistolSpecs.empty()) pistolSpecs.push_back("Pistol@AA:BB:CC:DD:EE:FF");
-  for (const auto &spec : pistolSpecs) {
+  for (const auto &description : pistolSpecs) {
     pistolsim::PistolConfig config;
-    if (!ParsePistol(spec, config)) {
-      std::fprintf(stderr, "pistol-sim: bad --pistol '%s' (NAME@AA:BB:CC:DD:EE:FF)\n", spec.c_str());
+    if (!ParsePistol(description, config)) {
+      std::fprintf(stderr, "pistol-sim: bad --pistol '%s' (NAME@AA:BB:CC:DD:EE:FF)\n", description.c_str());
       return 2;
     }
     config.misbehaviour = misbehaviour;
