@@ -2,9 +2,14 @@
 
 #include "ble/adapter.h"
 
+#ifdef _WIN32
+#include "ble/winrt/winrt_adapter.h"
+#endif
+
 namespace ble {
 namespace {
 
+#ifndef _WIN32
 // Until a radio backend is built for this platform: no watcher, no device.
 class NoRadioAdapter final : public Adapter {
 public:
@@ -16,12 +21,18 @@ public:
   }
 };
 
+#endif
+
 std::atomic<Adapter *> injectedAdapter{nullptr};
 
 } // namespace
 
 Adapter &PlatformAdapter() {
+#ifdef _WIN32
+  Adapter &builtIn = winrt::WinrtAdapter();
+#else
   static NoRadioAdapter builtIn;
+#endif
   Adapter *adapter = injectedAdapter.load();
   return adapter ? *adapter : builtIn;
 }
