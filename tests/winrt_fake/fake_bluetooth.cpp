@@ -1051,7 +1051,8 @@ extern "C" __declspec(dllexport) HRESULT WINAPI DllGetActivationFactory(HSTRING 
   if (!factory) return E_INVALIDARG;
   *factory = nullptr;
   UINT32 length = 0;
-  const std::wstring name(WindowsGetStringRawBuffer(classId, &length), length);
+  const wchar_t *text = WindowsGetStringRawBuffer(classId, &length);
+  const std::wstring name(text, length);
   if (HRESULT refused = Refusal("DllGetActivationFactory")) return refused;
   if (name == kBluetoothLEDeviceClass)
     *factory = new DeviceStatics;
