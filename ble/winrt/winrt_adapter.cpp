@@ -330,9 +330,7 @@ class WinrtAdvertisement final : public BluetoothLEAdvertisement {
 public:
   explicit WinrtAdvertisement(com_ptr<IBluetoothLEAdvertisement> advertisement)
       : advertisement_(std::move(advertisement)) {}
-  std::u16string LocalName() override {
-    return Text(&IBluetoothLEAdvertisement::get_LocalName, advertisement_.get());
-  }
+  std::u16string LocalName() override { return Text(&IBluetoothLEAdvertisement::get_LocalName, advertisement_.get()); }
 
 private:
   com_ptr<IBluetoothLEAdvertisement> advertisement_;

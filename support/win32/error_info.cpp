@@ -103,10 +103,10 @@ const ErrorInformation *ErrorInformationOf(const error_info &info) noexcept {
 
 std::wstring SystemMessage(HRESULT code) {
   wchar_t *buffer = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-      static_cast<DWORD>(code), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t *>(&buffer), 0,
-      nullptr);
+  const DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, static_cast<DWORD>(code), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                     reinterpret_cast<wchar_t *>(&buffer), 0, nullptr);
   std::wstring text;
   if (buffer) {
     text = TrimTrailingSpace(std::wstring_view(buffer, length));

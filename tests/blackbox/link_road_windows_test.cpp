@@ -42,8 +42,7 @@ protected:
     // The module's folder joins the process's DLL search folders, as the
     // runtime's own folder is on a real system.
     ASSERT_TRUE(AddDllDirectory(folder_.moduleFolder().c_str()));
-    HMODULE fakeModule =
-        LoadLibraryExW(L"Windows.Devices.Bluetooth.dll", nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    HMODULE fakeModule = LoadLibraryExW(L"Windows.Devices.Bluetooth.dll", nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
     ASSERT_NE(fakeModule, nullptr);
     fake_ = FakeBle::From(fakeModule);
     ASSERT_TRUE(fake_.complete());

@@ -121,13 +121,12 @@ const ErrorInfoFunctions &RecordedErrorInfo() {
   static const ErrorInfoFunctions functions{&RecordedGetRestricted, &RecordedSetRestricted, nullptr, nullptr};
   return functions;
 }
-const ActivationFunctions kRecorded{
-    [] { return rec.roMissing ? GetActivationFactoryFn{} : &RecordedRo; },
-    [] { return rec.incrementMissing ? IncrementMtaUsageFn{} : &RecordedIncrement; },
-    &RecordedLoad,
-    &RecordedFind,
-    &RecordedUnload,
-    &RecordedErrorInfo};
+const ActivationFunctions kRecorded{[] { return rec.roMissing ? GetActivationFactoryFn{} : &RecordedRo; },
+                                    [] { return rec.incrementMissing ? IncrementMtaUsageFn{} : &RecordedIncrement; },
+                                    &RecordedLoad,
+                                    &RecordedFind,
+                                    &RecordedUnload,
+                                    &RecordedErrorInfo};
 
 // A stand-in for a thread's restricted error information.
 class TestErrorInfo final : public IRestrictedErrorInfo {
@@ -155,8 +154,8 @@ protected:
 
 TEST_F(FindActivationFactory, ModulesTriedAreTheClassNameCutAtEachDot) {
   EXPECT_EQ(Find(L"Windows.Storage.Streams.DataReader"), kRegdbEClassNotReg);
-  EXPECT_EQ(rec.loaded, (std::vector<std::wstring>{L"Windows.Storage.Streams.dll", L"Windows.Storage.dll",
-                                                   L"Windows.dll"}));
+  EXPECT_EQ(rec.loaded,
+            (std::vector<std::wstring>{L"Windows.Storage.Streams.dll", L"Windows.Storage.dll", L"Windows.dll"}));
   EXPECT_FALSE(factory_);
 }
 
@@ -255,9 +254,9 @@ TEST(FindActivationFactoryOnThisRuntime, AClassNoModuleServesKeepsTheRegistratio
   if (!RunningUnderWine()) GTEST_SKIP() << "the runtime's own answer may differ";
   Fake();
   com_ptr<IUnknown> factory;
-  EXPECT_EQ(find_activation_factory(L"Windows.Devices.Bluetooth.NoSuchClass", kIidIActivationFactory,
-                                    factory.put_void()),
-            kRegdbEClassNotReg);
+  EXPECT_EQ(
+      find_activation_factory(L"Windows.Devices.Bluetooth.NoSuchClass", kIidIActivationFactory, factory.put_void()),
+      kRegdbEClassNotReg);
   EXPECT_FALSE(factory);
 }
 

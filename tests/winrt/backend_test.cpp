@@ -46,9 +46,7 @@ protected:
     if (fake_) fake_->Reset();
   }
 
-  template <class T> T Get(const AsyncOperationPtr<T> &operation) {
-    return blocking_get(*operation, running_, 5000ms);
-  }
+  template <class T> T Get(const AsyncOperationPtr<T> &operation) { return blocking_get(*operation, running_, 5000ms); }
 
   ble::Adapter &adapter_ = ble::winrt::WinrtAdapter();
   FakeBle *fake_ = nullptr;
@@ -62,16 +60,14 @@ TEST_F(Backend, TheWatcherReportsThePistolOnAnotherThreadAndItsHandlersGoWhenRev
   std::atomic<std::uint64_t> heardAddress{0};
   std::atomic<bool> nameMatched{false}, otherThread{false}, stopped{false};
   const auto testThread = std::this_thread::get_id();
-  auto received = watcher->Received([&](ble::BluetoothLEAdvertisementWatcher &,
-                                        ble::BluetoothLEAdvertisementReceivedEventArgs &args) {
-    nameMatched = args.Advertisement()->LocalName() == u"Pistol";
-    otherThread = std::this_thread::get_id() != testThread;
-    heardAddress = args.BluetoothAddress();
-  });
-  auto stoppedToken = watcher->Stopped(
-      [&](ble::BluetoothLEAdvertisementWatcher &, ble::BluetoothLEAdvertisementWatcherStoppedEventArgs &) {
-        stopped = true;
+  auto received = watcher->Received(
+      [&](ble::BluetoothLEAdvertisementWatcher &, ble::BluetoothLEAdvertisementReceivedEventArgs &args) {
+        nameMatched = args.Advertisement()->LocalName() == u"Pistol";
+        otherThread = std::this_thread::get_id() != testThread;
+        heardAddress = args.BluetoothAddress();
       });
+  auto stoppedToken = watcher->Stopped([&](ble::BluetoothLEAdvertisementWatcher &,
+                                           ble::BluetoothLEAdvertisementWatcherStoppedEventArgs &) { stopped = true; });
   EXPECT_EQ(winrt_abi::LiveHandlerObjects().load(), liveBefore_ + 2);
   watcher->Start();
   ASSERT_TRUE(WaitUntil([&] { return heardAddress.load() != 0; }));

@@ -118,8 +118,12 @@ private:
 };
 
 #define FAKE_IUNKNOWN                                                                                                  \
-  ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); }                                                   \
-  ULONG STDMETHODCALLTYPE Release() override { return ReleaseImpl(); }                                                 \
+  ULONG STDMETHODCALLTYPE AddRef() override {                                                                          \
+    return AddRefImpl();                                                                                               \
+  }                                                                                                                    \
+  ULONG STDMETHODCALLTYPE Release() override {                                                                         \
+    return ReleaseImpl();                                                                                              \
+  }                                                                                                                    \
   HRESULT STDMETHODCALLTYPE GetIids(ULONG *count, IID **iids) override {                                               \
     *count = 0;                                                                                                        \
     *iids = nullptr;                                                                                                   \
@@ -220,7 +224,6 @@ private:
   std::map<INT64, Handler *> handlers_;
   INT64 next_ = 0;
 };
-
 
 // ------------------------------------------------------------ async operations
 
@@ -531,9 +534,7 @@ public:
   HRESULT STDMETHODCALLTYPE ReadValueAsync(IInspectable **) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE ReadValueWithCacheModeAsync(INT32, IInspectable **) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE WriteValueAsync(IBuffer *, IInspectable **) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE WriteValueWithOptionAsync(IBuffer *, INT32, IInspectable **) override {
-    return E_NOTIMPL;
-  }
+  HRESULT STDMETHODCALLTYPE WriteValueWithOptionAsync(IBuffer *, INT32, IInspectable **) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE ReadClientCharacteristicConfigurationDescriptorAsync(IInspectable **) override {
     return E_NOTIMPL;
   }
@@ -930,7 +931,6 @@ private:
   EventSource<WatcherReceivedHandler> received_;
   EventSource<WatcherStoppedHandler> stopped_;
 };
-
 
 // ------------------------------------------------------------ factories
 
