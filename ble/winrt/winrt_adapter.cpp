@@ -421,10 +421,12 @@ public:
   }
 };
 
+// Stateless, so constant-initialised: no guard on first use.
+constinit Backend backend;
+
 } // namespace
 
 Adapter &WinrtAdapter() {
-  static Backend backend;
   return backend;
 }
 
