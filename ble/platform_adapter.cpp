@@ -2,14 +2,16 @@
 
 #include "ble/adapter.h"
 
-#ifdef VK5_BLUEZ_BACKEND
+#if defined(VK5_BLUEZ_BACKEND)
 #include "ble/bluez/bluez_adapter.h"
+#elif defined(_WIN32)
+#include "ble/winrt/winrt_adapter.h"
 #endif
 
 namespace ble {
 namespace {
 
-#ifndef VK5_BLUEZ_BACKEND
+#if !defined(VK5_BLUEZ_BACKEND) && !defined(_WIN32)
 // Until a radio backend is built for this platform: no watcher, no device.
 class NoRadioAdapter final : public Adapter {
 public:
@@ -27,9 +29,11 @@ std::atomic<Adapter *> injectedAdapter{nullptr};
 } // namespace
 
 Adapter &PlatformAdapter() {
-#ifdef VK5_BLUEZ_BACKEND
+#if defined(VK5_BLUEZ_BACKEND)
   // Holds no connection of its own: each run of the link opens one on first use.
   static bluez::BluezAdapter builtIn;
+#elif defined(_WIN32)
+  Adapter &builtIn = winrt::WinrtAdapter();
 #else
   static NoRadioAdapter builtIn;
 #endif

@@ -116,12 +116,12 @@ AsyncStatus wait_for_completed(AsyncInfo &operation, const std::atomic<bool> &ke
     if (record->event.WaitFor(std::chrono::milliseconds(0))) return record->Status();
     if (!keepRunning.load()) {
       AbandonOperation(operation);
-      throw hresult_canceled();
+      throw hresult_canceled(new_error_info(kErrorCancelled));
     }
     const auto now = std::chrono::steady_clock::now();
     if (now >= deadline) {
       AbandonOperation(operation);
-      throw hresult_wait_timeout();
+      throw hresult_wait_timeout(new_error_info(kErrorTimeout));
     }
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
     if (record->event.WaitFor(std::min(left, kStopCheckPeriod))) return record->Status();

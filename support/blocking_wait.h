@@ -19,7 +19,7 @@ AsyncStatus wait_for_completed(AsyncInfo &operation, const std::atomic<bool> &ke
 
 namespace detail {
 template <class T> T results_after(AsyncOperation<T> &operation, AsyncStatus status) {
-  if (status == AsyncStatus::Canceled) throw hresult_canceled();
+  if (status == AsyncStatus::Canceled) throw hresult_canceled(new_error_info(kErrorCancelled));
   T result{};
   HRESULT code = operation.GetResults(result);
   if (code < 0) raise_platform_error(code);

@@ -4,39 +4,86 @@
 #include <exception>
 #include <new>
 #include <stdexcept>
+#include <string>
+
+#ifdef _WIN32
+#include "support/win32/error_info.h"
+#endif
+
+namespace {
+
+error_info current_error_info([[maybe_unused]] HRESULT code) {
+#ifdef _WIN32
+  return winrt_abi::CaptureErrorInfo(code);
+#else
+  return {};
+#endif
+}
+
+// A failure that is no platform error goes back to the platform with its text.
+HRESULT report_failure(HRESULT code, [[maybe_unused]] const char *text) noexcept {
+#ifdef _WIN32
+  try {
+    std::wstring message;
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+    if (length > 1) {
+      message.resize(static_cast<std::size_t>(length - 1));
+      MultiByteToWideChar(CP_UTF8, 0, text, -1, message.data(), length);
+    }
+    winrt_abi::OriginateErrorInfo(code, message);
+  } catch (...) {
+    // The code still goes back; only its message is lost.
+  }
+#endif
+  return code;
+}
+
+} // namespace
+
+error_info new_error_info([[maybe_unused]] HRESULT code) {
+#ifdef _WIN32
+  try {
+    return winrt_abi::OriginateErrorInfo(code, {});
+  } catch (...) {
+    return {};
+  }
+#else
+  return {};
+#endif
+}
 
 void raise_platform_error(HRESULT code) {
   switch (code) {
   case kEBounds:
-    throw hresult_out_of_bounds();
+    throw hresult_out_of_bounds(current_error_info(code));
   case kEChangedState:
-    throw hresult_changed_state();
+    throw hresult_changed_state(current_error_info(code));
   case kEIllegalStateChange:
-    throw hresult_illegal_state_change();
+    throw hresult_illegal_state_change(current_error_info(code));
   case kEIllegalMethodCall:
-    throw hresult_illegal_method_call();
+    throw hresult_illegal_method_call(current_error_info(code));
   case kEIllegalDelegateAssignment:
-    throw hresult_illegal_delegate_assignment();
+    throw hresult_illegal_delegate_assignment(current_error_info(code));
   case kENotImpl:
-    throw hresult_not_implemented();
+    throw hresult_not_implemented(current_error_info(code));
   case kENoInterface:
-    throw hresult_no_interface();
+    throw hresult_no_interface(current_error_info(code));
   case kRpcEWrongThread:
-    throw hresult_wrong_thread();
+    throw hresult_wrong_thread(current_error_info(code));
   case kClassENotAvailable:
-    throw hresult_class_not_available();
+    throw hresult_class_not_available(current_error_info(code));
   case kRegdbEClassNotReg:
-    throw hresult_class_not_registered();
+    throw hresult_class_not_registered(current_error_info(code));
   case kEAccessDenied:
-    throw hresult_access_denied();
+    throw hresult_access_denied(current_error_info(code));
   case kEOutOfMemory:
     throw std::bad_alloc();
   case kEInvalidArg:
-    throw hresult_invalid_argument();
+    throw hresult_invalid_argument(current_error_info(code));
   case kErrorCancelled:
-    throw hresult_canceled();
+    throw hresult_canceled(current_error_info(code));
   default:
-    throw hresult_error(code);
+    throw hresult_error(code, current_error_info(code));
   }
 }
 
@@ -57,15 +104,18 @@ HRESULT current_failure_code() noexcept {
   try {
     std::rethrow_exception(failure);
   } catch (const hresult_error &error) {
+#ifdef _WIN32
+    winrt_abi::RestoreErrorInfo(error.info());
+#endif
     return error.code();
   } catch (const std::bad_alloc &) {
     return kEOutOfMemory;
-  } catch (const std::out_of_range &) {
-    return kEBounds;
-  } catch (const std::invalid_argument &) {
-    return kEInvalidArg;
-  } catch (const std::exception &) {
-    return kEFail;
+  } catch (const std::out_of_range &error) {
+    return report_failure(kEBounds, error.what());
+  } catch (const std::invalid_argument &error) {
+    return report_failure(kEInvalidArg, error.what());
+  } catch (const std::exception &error) {
+    return report_failure(kEFail, error.what());
   } catch (...) {
     // Something that is no exception class at all must not unwind into the platform.
     return kEFail;

@@ -101,8 +101,13 @@ VK5_HRESULT_CLASS(hresult_wait_timeout, kErrorTimeout);
 
 #undef VK5_HRESULT_CLASS
 
-// Raises the class the code belongs to (0x8007000E raises std::bad_alloc).
+// Raises the class the code belongs to (0x8007000E raises std::bad_alloc),
+// carrying the thread's error information for the failure.
 [[noreturn]] void raise_platform_error(HRESULT code);
+
+// Error information for a failure the system itself reports (a canceled or
+// timed-out wait): new, without a message. Empty off Windows.
+error_info new_error_info(HRESULT code);
 
 // Raises the calling thread's last system error (errno off Windows).
 [[noreturn]] void raise_last_error();

@@ -1,0 +1,174 @@
+// The link road on Windows, as a black box: the development host loads the
+// built module from a driver folder; the module reaches the Bluetooth classes
+// through its fallback lookup, which finds the fake class module beside it
+// (this runtime has no Bluetooth classes of its own), and finds the pistol,
+// subscribes, and turns its trigger packet into a press on the host.
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/blackbox/driver_folder.h"
+#include "tests/winrt_fake/fake_control.h"
+#include "tools/host/dev_host.h"
+#include "tools/host/driver_module.h"
+
+namespace {
+
+using devhost::Event;
+using namespace std::chrono_literals;
+
+constexpr std::uint64_t kPistol = 187723572702975; // AA:BB:CC:DD:EE:FF
+constexpr const char *kService = "{0000FFF0-0000-1000-8000-00805F9B34FB}";
+constexpr const char *kCharacteristic = "{0000FFF1-0000-1000-8000-00805F9B34FB}";
+
+bool RunningUnderWine() {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
+class WindowsLinkRoad : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (!RunningUnderWine()) GTEST_SKIP() << "the runtime's own Bluetooth classes would answer instead of the fake";
+    folder_.AddBesideModule("winrt_fake/Windows.Devices.Bluetooth.dll", "Windows.Devices.Bluetooth.dll");
+    folder_.AddBesideModule("winrt_fake/Windows.Storage.Streams.dll", "Windows.Storage.Streams.dll");
+    // The module's folder joins the process's DLL search folders, as the
+    // runtime's own folder is on a real system.
+    ASSERT_TRUE(AddDllDirectory(folder_.moduleFolder().c_str()));
+    HMODULE fakeModule = LoadLibraryExW(L"Windows.Devices.Bluetooth.dll", nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    ASSERT_NE(fakeModule, nullptr);
+    fake_ = FakeBle::From(fakeModule);
+    ASSERT_TRUE(fake_.complete());
+    fake_.Reset();
+    fake_.AddPistol(kPistol, L"Pistol");
+  }
+
+  void TearDown() override {
+    if (active_) Stop();
+    if (fake_.Reset) fake_.Reset();
+  }
+
+  void Start() {
+    ASSERT_TRUE(module_.Open(folder_.root().string())) << module_.error();
+    int code = 0;
+    provider_ = static_cast<vr::IServerTrackedDeviceProvider *>(
+        module_.factory()(vr::IServerTrackedDeviceProvider_Version, &code));
+    ASSERT_NE(provider_, nullptr) << "factory code " << code;
+    ASSERT_EQ(provider_->Init(&host_), vr::VRInitError_None);
+    device_ = host_.AddedDevice();
+    ASSERT_NE(device_, nullptr);
+    active_ = true;
+    ASSERT_EQ(device_->Activate(0), vr::VRInitError_None);
+  }
+
+  std::chrono::milliseconds Stop() {
+    active_ = false;
+    const auto start = std::chrono::steady_clock::now();
+    device_->Deactivate();
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    provider_->Cleanup();
+    return took;
+  }
+
+  // The link's lines in order, without those of the platform's own threads.
+  std::vector<std::string> LinkLines() const {
+    std::vector<std::string> lines;
+    for (const std::string &line : host_.LogLines())
+      if (line != "Watcher stopped." && line.rfind("Disconnected from device: ", 0) != 0 &&
+          line.rfind("Connected to device: ", 0) != 0 && line.rfind("Pose", 0) != 0 &&
+          line.rfind("CreateProcess", 0) != 0 && line.rfind("Initializing", 0) != 0 &&
+          line.rfind("Received data: ", 0) != 0)
+        lines.push_back(line);
+    return lines;
+  }
+
+  DriverFolder folder_;
+  devhost::DevHost host_;
+  devhost::DriverModule module_;
+  FakeBle fake_;
+  vr::IServerTrackedDeviceProvider *provider_ = nullptr;
+  vr::ITrackedDeviceServerDriver *device_ = nullptr;
+  bool active_ = false;
+};
+
+TEST_F(WindowsLinkRoad, FindsThePistolSubscribesAndATriggerPacketBecomesA21FramePress) {
+  Start();
+  ASSERT_TRUE(host_.WaitForLog("Device successfully connected.", 10s));
+  const std::vector<std::string> lines = LinkLines();
+  const std::vector<std::string> expected{"Vantorelle Running",
+                                          "Starting the advertisement watcher.",
+                                          "Found device: Pistol (Address: 187723572702975)",
+                                          "Target device found.",
+                                          "Connecting to device: 187723572702975",
+                                          std::string("Found GATT service: ") + kService,
+                                          std::string("Subscribing to characteristic: ") + kCharacteristic,
+                                          std::string("Successfully subscribed to notifications for characteristic: ") +
+                                              kCharacteristic,
+                                          "Device successfully connected."};
+  ASSERT_GE(lines.size(), expected.size());
+  const auto first = std::find(lines.begin(), lines.end(), expected.front());
+  ASSERT_NE(first, lines.end());
+  EXPECT_EQ(std::vector<std::string>(first, first + static_cast<std::ptrdiff_t>(
+                                                        std::min<std::size_t>(expected.size(), lines.end() - first))),
+            expected);
+  EXPECT_EQ(fake_.Count("subscribed"), 1);
+
+  const std::uint8_t trigger[] = {0x5B, 0x00, 0x00, 0x00, 0x00, 0x5D};
+  ASSERT_EQ(fake_.Notify(kPistol, trigger, sizeof trigger), 1);
+  ASSERT_TRUE(host_.WaitForLog("Received data: 91 0 0 0 0 93 END", 3s));
+
+  // Frame by frame: the press, held, then released.
+  int pressedAt = -1, releasedAt = -1;
+  std::size_t seen = host_.Events().size();
+  for (int frame = 1; frame <= 100 && releasedAt < 0; ++frame) {
+    provider_->RunFrame();
+    const std::vector<Event> events = host_.Events();
+    for (std::size_t i = seen; i < events.size(); ++i) {
+      const Event &e = events[i];
+      if (e.kind != Event::Kind::BooleanUpdate || host_.ComponentName(e.handle) != "/input/fire/click") continue;
+      if (e.value == 1.0 && pressedAt < 0) pressedAt = frame;
+      if (e.value == 0.0 && pressedAt >= 0) releasedAt = frame;
+    }
+    seen = events.size();
+  }
+  ASSERT_GE(pressedAt, 1);
+  EXPECT_EQ(pressedAt, 1) << "the latch was set before the first frame";
+  EXPECT_EQ(releasedAt - pressedAt, 21) << "pressed for 21 frames, released on the next";
+
+  Stop();
+  // Every registration was revoked before the worker ended.
+  EXPECT_EQ(fake_.Count("handlers"), 0);
+}
+
+TEST_F(WindowsLinkRoad, ADropIsLoggedAndThePistolIsFoundAgain) {
+  Start();
+  ASSERT_TRUE(host_.WaitForLog("Device successfully connected.", 10s));
+  fake_.Drop(kPistol);
+  ASSERT_TRUE(host_.WaitForLog("Device connection lost.", 5s));
+  ASSERT_TRUE(host_.WaitForLog("Device successfully connected.", 10s, 2));
+  EXPECT_EQ(host_.CountLog("Starting the advertisement watcher."), 2u);
+  EXPECT_EQ(host_.CountLog("Disconnected from device: Pistol"), 1u);
+  EXPECT_EQ(fake_.Count("subscribed"), 1);
+  Stop();
+  EXPECT_EQ(fake_.Count("handlers"), 0);
+}
+
+TEST_F(WindowsLinkRoad, DeactivateReturnsPromptlyWhileAnOperationNeverCompletes) {
+  fake_.NeverComplete("FromBluetoothAddressAsync", true);
+  const long canceledBefore = fake_.Count("canceled");
+  Start();
+  ASSERT_TRUE(host_.WaitForLog("Connecting to device: 187723572702975", 10s));
+  std::this_thread::sleep_for(200ms);
+  EXPECT_LT(Stop(), 1000ms);
+  EXPECT_EQ(fake_.Count("canceled"), canceledBefore + 1);
+  EXPECT_FALSE(host_.WaitForLog("Device successfully connected.", 0ms));
+}
+
+} // namespace
