@@ -31,7 +31,7 @@ install(DIRECTORY resources/input resources/localization DESTINATION ${VK5_DRIVE
 
 # `cmake --build <dir> --target package_driver` zips the installed folder.
 add_custom_target(package_driver
-  COMMAND ${CMAKE_COMMAND} --install ${CMAKE_BINARY_DIR} --prefix ${CMAKE_BINARY_DIR}/package
+  COMMAND ${CMAKE_COMMAND} --install ${CMAKE_BINARY_DIR} --prefix ${CMAKE_BINARY_DIR}/package --strip
   COMMAND ${CMAKE_COMMAND} -E chdir ${CMAKE_BINARY_DIR}/package
           ${CMAKE_COMMAND} -E tar cf ${CMAKE_BINARY_DIR}/${VK5_DRIVER_NAME}-${PROJECT_VERSION}-${VK5_PLATFORM_FOLDER}.zip
           --format=zip ${VK5_DRIVER_NAME}

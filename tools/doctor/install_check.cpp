@@ -72,7 +72,7 @@ std::vector<Check> CheckPoseBlock() {
 
   const bool writing = std::memcmp(&first, &second, sizeof first) != 0;
   const bool valid = second.poseIsValid != 0;
-  return {{"pose block", true, "there"},
+  return {{"pose block", true, "there (the driver made it; it stays after the driver stops)"},
           {"pose helper writing", writing, writing ? "the pose changes" : "no change in 300 ms"},
           {"pose valid", valid,
            valid ? "valid and " + std::string(second.deviceIsConnected ? "connected" : "not connected")
