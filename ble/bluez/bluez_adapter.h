@@ -10,8 +10,8 @@
 // thread for at most a few seconds each; no call waits on the loop thread.
 // Failures raise the codes of bluez_error.h.
 
+#include <atomic>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "ble/adapter.h"
@@ -36,8 +36,8 @@ private:
   std::shared_ptr<BusConnection> Connection();
 
   std::string busAddress_;
-  std::mutex mutex_;
-  std::weak_ptr<BusConnection> connection_;
+  // Shared by every caller; replaced by compare-and-swap when it has died.
+  std::atomic<std::weak_ptr<BusConnection>> connection_;
 };
 
 } // namespace ble::bluez
