@@ -370,7 +370,7 @@ public:
 
   std::u16string Name() override {
     ThrowIfClosed(closed_);
-    return *name_.load(std::memory_order_acquire);
+    return *name_.Load();
   }
 
   AsyncOperationPtr<std::shared_ptr<GattDeviceServicesResult>> GetGattServicesAsync() override {
@@ -395,7 +395,7 @@ public:
   void OnDeviceState(const BluezObject *object) override {
     if (closed_->load()) return;
     if (object && object->name) {
-      name_.store(std::make_shared<const std::u16string>(Utf8ToUtf16(*object->name)), std::memory_order_release);
+      name_.Store(std::make_shared<const std::u16string>(Utf8ToUtf16(*object->name)));
     }
     const bool connected = object && object->connected;
     if (connected_.exchange(connected) == connected) return;
@@ -481,7 +481,7 @@ private:
   ClosedFlag closed_ = std::make_shared<std::atomic<bool>>(false);
   std::atomic<bool> connected_;
   // Replaced whole by the loop thread, read whole by any.
-  std::atomic<std::shared_ptr<const std::u16string>> name_;
+  AtomicPointer<std::shared_ptr<const std::u16string>> name_;
   EventList<ConnectionStatusChangedHandler> statusChanged_;
   // Loop thread only.
   std::set<std::string> subscribed_;
@@ -515,14 +515,13 @@ AsyncOperationPtr<GattCommunicationStatus> Characteristic::WriteClientCharacteri
 } // namespace
 
 std::shared_ptr<BusConnection> BluezAdapter::Connection() {
-  std::weak_ptr<BusConnection> seen = connection_.load(std::memory_order_acquire);
+  std::weak_ptr<BusConnection> seen = connection_.Load();
   for (;;) {
     if (auto live = seen.lock(); live && !live->session().Lost()) return live;
     auto fresh = BusConnection::Open(busAddress_);
     // Replaces only what was judged dead; seen holds its control block, so an
     // equal one is the same connection, not a reused address (no ABA).
-    if (connection_.compare_exchange_strong(seen, std::weak_ptr<BusConnection>(fresh), std::memory_order_acq_rel,
-                                            std::memory_order_acquire)) {
+    if (connection_.CompareExchange(seen, fresh)) {
       return fresh;
     }
     // Another caller published first: use theirs if it is alive. Dropping

@@ -10,11 +10,11 @@
 // thread for at most a few seconds each; no call waits on the loop thread.
 // Failures raise the codes of bluez_error.h.
 
-#include <atomic>
 #include <memory>
 #include <string>
 
 #include "ble/adapter.h"
+#include "ble/bluez/atomic_pointer.h"
 
 namespace ble::bluez {
 
@@ -37,7 +37,7 @@ private:
 
   std::string busAddress_;
   // Shared by every caller; replaced by compare-and-swap when it has died.
-  std::atomic<std::weak_ptr<BusConnection>> connection_;
+  AtomicPointer<std::weak_ptr<BusConnection>> connection_;
 };
 
 } // namespace ble::bluez

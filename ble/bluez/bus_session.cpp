@@ -12,6 +12,7 @@
 #include <string_view>
 #include <time.h>
 
+#include "ble/bluez/atomic_pointer.h"
 #include "ble/bluez/bluez_error.h"
 #include "ble/bluez/bluez_text.h"
 
@@ -689,7 +690,7 @@ public:
 
   ~LoopThreads() {
     for (auto &slot : slots_) {
-      auto entry = slot.exchange(nullptr, std::memory_order_acq_rel);
+      auto entry = slot.Exchange(nullptr);
       if (!entry || entry == reserved_) continue;
       entry->session->RequestStop();
       if (entry->id != std::this_thread::get_id()) {
@@ -704,30 +705,30 @@ public:
   std::size_t Reserve() {
     for (std::size_t i = 0; i < kSlots; ++i) {
       std::shared_ptr<Entry> empty;
-      if (slots_[i].compare_exchange_strong(empty, reserved_, std::memory_order_acq_rel, std::memory_order_relaxed)) {
+      if (slots_[i].CompareExchange(empty, reserved_)) {
         return i;
       }
     }
     raise_platform_error(kErrorBusy);
   }
-  void Unreserve(std::size_t slot) { slots_[slot].store(nullptr, std::memory_order_release); }
+  void Unreserve(std::size_t slot) { slots_[slot].Store(nullptr); }
 
   void Add(std::size_t slot, std::shared_ptr<BusSession> session, std::thread thread) {
     auto entry = std::make_shared<Entry>();
     entry->session = std::move(session);
     entry->id = thread.get_id();
     entry->thread = std::move(thread);
-    slots_[slot].store(std::move(entry), std::memory_order_release);
+    slots_[slot].Store(std::move(entry));
   }
 
   // Joins the session's thread, unless called on it.
   void Finish(const BusSession *session) {
     for (auto &slot : slots_) {
-      auto entry = slot.load(std::memory_order_acquire);
+      auto entry = slot.Load();
       if (!entry || entry == reserved_ || entry->session.get() != session) continue;
       if (entry->id == std::this_thread::get_id()) return;
       // Lost only to JoinEnded, which then joins it.
-      if (slot.compare_exchange_strong(entry, nullptr, std::memory_order_acq_rel, std::memory_order_relaxed)) {
+      if (slot.CompareExchange(entry, nullptr)) {
         entry->thread.join();
       }
       return;
@@ -737,11 +738,11 @@ public:
   // Joins the threads whose loop has ended.
   void JoinEnded() {
     for (auto &slot : slots_) {
-      auto entry = slot.load(std::memory_order_acquire);
+      auto entry = slot.Load();
       if (!entry || entry == reserved_ || !entry->session->Finished() || entry->id == std::this_thread::get_id()) {
         continue;
       }
-      if (slot.compare_exchange_strong(entry, nullptr, std::memory_order_acq_rel, std::memory_order_relaxed)) {
+      if (slot.CompareExchange(entry, nullptr)) {
         entry->thread.join();
       }
     }
@@ -756,7 +757,7 @@ private:
     std::thread thread;
   };
   const std::shared_ptr<Entry> reserved_ = std::make_shared<Entry>();
-  std::array<std::atomic<std::shared_ptr<Entry>>, kSlots> slots_{};
+  std::array<AtomicPointer<std::shared_ptr<Entry>>, kSlots> slots_{};
 };
 
 LoopThreads &loopThreads() {

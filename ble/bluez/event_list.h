@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ble/adapter.h"
+#include "ble/bluez/atomic_pointer.h"
 #include "support/platform_error.h"
 
 namespace ble::bluez {
@@ -40,7 +41,7 @@ public:
   }
 
   // One load: what a delivery starting now must call.
-  std::shared_ptr<const Entries> Snapshot() const { return entries_.load(std::memory_order_acquire); }
+  std::shared_ptr<const Entries> Snapshot() const { return entries_.Load(); }
 
   // Calls each handler of one snapshot, held for the whole delivery.
   template <class Call> void ForEach(Call call) const {
@@ -53,19 +54,18 @@ private:
   // expected value holds a reference, so its address cannot be reused while
   // compared (no ABA).
   template <class Change> void Replace(Change change) {
-    auto current = entries_.load(std::memory_order_acquire);
+    auto current = entries_.Load();
     for (;;) {
       auto next = std::make_shared<Entries>(*current);
       if (!change(*next)) return;
-      if (entries_.compare_exchange_weak(current, std::shared_ptr<const Entries>(std::move(next)),
-                                         std::memory_order_acq_rel, std::memory_order_acquire)) {
+      if (entries_.CompareExchange(current, std::shared_ptr<const Entries>(std::move(next)))) {
         return;
       }
     }
   }
 
   std::atomic<std::int64_t> last_{0};
-  std::atomic<std::shared_ptr<const Entries>> entries_{std::make_shared<const Entries>()};
+  AtomicPointer<std::shared_ptr<const Entries>> entries_{std::make_shared<const Entries>()};
 };
 
 } // namespace ble::bluez
