@@ -9,6 +9,7 @@
 #include "ble/bluez/bluez_error.h"
 #include "ble/bluez/bluez_text.h"
 #include "ble/bluez/bus_session.h"
+#include "ble/bluez/event_list.h"
 #include "support/blocking_wait.h"
 
 namespace ble::bluez {
@@ -19,33 +20,6 @@ constexpr const char *kDevice1 = "org.bluez.Device1";
 constexpr const char *kCharacteristic1 = "org.bluez.GattCharacteristic1";
 // How long a connected device may take to export its services.
 constexpr std::chrono::milliseconds kResolveTimeout{10'000};
-
-template <class Handler> class EventList {
-public:
-  EventToken Add(Handler handler) {
-    if (!handler) throw hresult_invalid_argument();
-    std::lock_guard lock(mutex_);
-    const EventToken token{++last_};
-    items_.emplace_back(token.value, std::make_shared<Handler>(std::move(handler)));
-    return token;
-  }
-  void Remove(EventToken token) {
-    std::lock_guard lock(mutex_);
-    std::erase_if(items_, [&](const auto &item) { return item.first == token.value; });
-  }
-  // Handlers run outside the lock, so one may add or remove handlers.
-  std::vector<std::shared_ptr<Handler>> Snapshot() {
-    std::lock_guard lock(mutex_);
-    std::vector<std::shared_ptr<Handler>> handlers;
-    for (const auto &item : items_) handlers.push_back(item.second);
-    return handlers;
-  }
-
-private:
-  std::mutex mutex_;
-  std::int64_t last_ = 0;
-  std::vector<std::pair<std::int64_t, std::shared_ptr<Handler>>> items_;
-};
 
 // An operation finished on the loop thread; cancelling it also undoes the
 // step in progress there (drops the pending call, so its reply is ignored).
@@ -187,9 +161,7 @@ public:
   void OnAdvertisement(const std::string &name, std::uint64_t address) override {
     if (!started_) return;
     ReceivedArgs args(name, address);
-    for (const auto &handler : received_.Snapshot()) {
-      (void)handler_boundary([&] { (*handler)(*this, args); });
-    }
+    received_.ForEach([&](const auto &handler) { (void)handler_boundary([&] { handler(*this, args); }); });
   }
 
   void OnAdapterState(bool present, bool powered, bool discovering) override {
@@ -266,9 +238,7 @@ private:
 
   void RaiseStopped() {
     StoppedArgs args;
-    for (const auto &handler : stopped_.Snapshot()) {
-      (void)handler_boundary([&] { (*handler)(*this, args); });
-    }
+    stopped_.ForEach([&](const auto &handler) { (void)handler_boundary([&] { handler(*this, args); }); });
   }
 
   std::shared_ptr<BusConnection> connection_;
@@ -307,9 +277,7 @@ public:
   void OnValue(const std::vector<std::uint8_t> &bytes) override {
     if (closed_->load()) return;
     ValueChangedArgs args(std::make_shared<ByteBuffer>(bytes));
-    for (const auto &handler : valueChanged_.Snapshot()) {
-      (void)handler_boundary([&] { (*handler)(*this, args); });
-    }
+    valueChanged_.ForEach([&](const auto &handler) { (void)handler_boundary([&] { handler(*this, args); }); });
   }
 
 private:
@@ -388,7 +356,7 @@ class Device final : public BluetoothLEDevice, public DeviceListener, public std
 public:
   Device(std::shared_ptr<BusConnection> connection, std::string path, const BluezObject &object)
       : connection_(std::move(connection)), path_(std::move(path)), connected_(object.connected),
-        name_(Utf8ToUtf16(object.name.value_or(""))) {}
+        name_(std::make_shared<const std::u16string>(Utf8ToUtf16(object.name.value_or("")))) {}
 
   EventToken ConnectionStatusChanged(ConnectionStatusChangedHandler handler) override {
     return statusChanged_.Add(std::move(handler));
@@ -402,8 +370,7 @@ public:
 
   std::u16string Name() override {
     ThrowIfClosed(closed_);
-    std::lock_guard lock(nameMutex_);
-    return name_;
+    return *name_.Load();
   }
 
   AsyncOperationPtr<std::shared_ptr<GattDeviceServicesResult>> GetGattServicesAsync() override {
@@ -428,14 +395,11 @@ public:
   void OnDeviceState(const BluezObject *object) override {
     if (closed_->load()) return;
     if (object && object->name) {
-      std::lock_guard lock(nameMutex_);
-      name_ = Utf8ToUtf16(*object->name);
+      name_.Store(std::make_shared<const std::u16string>(Utf8ToUtf16(*object->name)));
     }
     const bool connected = object && object->connected;
     if (connected_.exchange(connected) == connected) return;
-    for (const auto &handler : statusChanged_.Snapshot()) {
-      (void)handler_boundary([&] { (*handler)(*this); });
-    }
+    statusChanged_.ForEach([&](const auto &handler) { (void)handler_boundary([&] { handler(*this); }); });
   }
 
   // Loop thread: remembered so Close can end the subscription.
@@ -516,8 +480,8 @@ private:
   std::string path_;
   ClosedFlag closed_ = std::make_shared<std::atomic<bool>>(false);
   std::atomic<bool> connected_;
-  std::mutex nameMutex_;
-  std::u16string name_;
+  // Replaced whole by the loop thread, read whole by any.
+  AtomicPointer<std::shared_ptr<const std::u16string>> name_;
   EventList<ConnectionStatusChangedHandler> statusChanged_;
   // Loop thread only.
   std::set<std::string> subscribed_;
@@ -551,13 +515,18 @@ AsyncOperationPtr<GattCommunicationStatus> Characteristic::WriteClientCharacteri
 } // namespace
 
 std::shared_ptr<BusConnection> BluezAdapter::Connection() {
-  std::lock_guard lock(mutex_);
-  auto connection = connection_.lock();
-  if (!connection || connection->session().Lost()) {
-    connection = BusConnection::Open(busAddress_);
-    connection_ = connection;
+  std::weak_ptr<BusConnection> seen = connection_.Load();
+  for (;;) {
+    if (auto live = seen.lock(); live && !live->session().Lost()) return live;
+    auto fresh = BusConnection::Open(busAddress_);
+    // Replaces only what was judged dead; seen holds its control block, so an
+    // equal one is the same connection, not a reused address (no ABA).
+    if (connection_.CompareExchange(seen, fresh)) {
+      return fresh;
+    }
+    // Another caller published first: use theirs if it is alive. Dropping
+    // fresh stops its loop thread and joins it, as for any last handle.
   }
-  return connection;
 }
 
 std::shared_ptr<BluetoothLEAdvertisementWatcher> BluezAdapter::CreateWatcher() {

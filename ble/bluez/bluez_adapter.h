@@ -11,10 +11,10 @@
 // Failures raise the codes of bluez_error.h.
 
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "ble/adapter.h"
+#include "ble/bluez/atomic_pointer.h"
 
 namespace ble::bluez {
 
@@ -36,8 +36,8 @@ private:
   std::shared_ptr<BusConnection> Connection();
 
   std::string busAddress_;
-  std::mutex mutex_;
-  std::weak_ptr<BusConnection> connection_;
+  // Shared by every caller; replaced by compare-and-swap when it has died.
+  AtomicPointer<std::weak_ptr<BusConnection>> connection_;
 };
 
 } // namespace ble::bluez

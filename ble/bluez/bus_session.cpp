@@ -5,12 +5,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <string_view>
 #include <time.h>
 
+#include "ble/bluez/atomic_pointer.h"
 #include "ble/bluez/bluez_error.h"
 #include "ble/bluez/bluez_text.h"
 
@@ -186,11 +188,7 @@ BusSession::~BusSession() {
 }
 
 bool BusSession::Post(std::function<void()> task) {
-  {
-    std::lock_guard lock(postMutex_);
-    if (postClosed_) return false;
-    posted_.push_back(std::move(task));
-  }
+  if (!posted_.Push(std::move(task))) return false;
   const std::uint64_t one = 1;
   [[maybe_unused]] const ssize_t written = write(wakeFd_, &one, sizeof one);
   return true;
@@ -203,12 +201,7 @@ void BusSession::RequestStop() {
 }
 
 void BusSession::RunPosted() {
-  std::deque<std::function<void()>> tasks;
-  {
-    std::lock_guard lock(postMutex_);
-    tasks.swap(posted_);
-  }
-  for (auto &task : tasks) task();
+  posted_.RunAll();
 }
 
 void BusSession::Run() {
@@ -295,16 +288,7 @@ void BusSession::Start() {
 
 void BusSession::Teardown() {
   // Work handed over before the stop (a last Disconnect) still goes out.
-  for (;;) {
-    {
-      std::lock_guard lock(postMutex_);
-      if (posted_.empty()) {
-        postClosed_ = true;
-        break;
-      }
-    }
-    RunPosted();
-  }
+  while (!posted_.TryClose()) RunPosted();
   stopping_ = true;
   auto calls = std::move(calls_);
   for (auto &[id, call] : calls) {
@@ -695,60 +679,85 @@ namespace {
 // reply held the last reference), where it cannot be joined. Such threads
 // stay here until a later connection, or this object's destructor at unload,
 // joins them.
+//
+// Each slot holds one entry or nothing. Whoever swaps an entry out of its slot
+// owns it and is the only one to join its thread; the shared pointers keep an
+// entry readable by other scanners while that happens, and a compared pointer
+// cannot be reused while it is held (no ABA).
 class LoopThreads {
 public:
+  static constexpr std::size_t kSlots = 64;
+
   ~LoopThreads() {
-    std::vector<Entry> entries;
-    {
-      std::lock_guard lock(mutex_);
-      entries.swap(entries_);
-    }
-    for (auto &entry : entries) {
-      entry.session->RequestStop();
-      if (entry.thread.get_id() != std::this_thread::get_id()) entry.thread.join();
+    for (auto &slot : slots_) {
+      auto entry = slot.Exchange(nullptr);
+      if (!entry || entry == reserved_) continue;
+      entry->session->RequestStop();
+      if (entry->id != std::this_thread::get_id()) {
+        entry->thread.join();
+      } else {
+        entry->thread.detach();
+      }
     }
   }
 
-  void Add(std::shared_ptr<BusSession> session, std::thread thread) {
-    std::lock_guard lock(mutex_);
-    entries_.push_back(Entry{std::move(session), std::move(thread)});
+  // A slot for a thread about to start; raises when every slot is taken.
+  std::size_t Reserve() {
+    for (std::size_t i = 0; i < kSlots; ++i) {
+      std::shared_ptr<Entry> empty;
+      if (slots_[i].CompareExchange(empty, reserved_)) {
+        return i;
+      }
+    }
+    raise_platform_error(kErrorBusy);
+  }
+  void Unreserve(std::size_t slot) { slots_[slot].Store(nullptr); }
+
+  void Add(std::size_t slot, std::shared_ptr<BusSession> session, std::thread thread) {
+    auto entry = std::make_shared<Entry>();
+    entry->session = std::move(session);
+    entry->id = thread.get_id();
+    entry->thread = std::move(thread);
+    slots_[slot].Store(std::move(entry));
   }
 
   // Joins the session's thread, unless called on it.
   void Finish(const BusSession *session) {
-    std::thread thread;
-    {
-      std::lock_guard lock(mutex_);
-      const auto it = std::find_if(entries_.begin(), entries_.end(),
-                                   [&](const Entry &entry) { return entry.session.get() == session; });
-      if (it == entries_.end() || it->thread.get_id() == std::this_thread::get_id()) return;
-      thread = std::move(it->thread);
-      entries_.erase(it);
+    for (auto &slot : slots_) {
+      auto entry = slot.Load();
+      if (!entry || entry == reserved_ || entry->session.get() != session) continue;
+      if (entry->id == std::this_thread::get_id()) return;
+      // Lost only to JoinEnded, which then joins it.
+      if (slot.CompareExchange(entry, nullptr)) {
+        entry->thread.join();
+      }
+      return;
     }
-    thread.join();
   }
 
   // Joins the threads whose loop has ended.
   void JoinEnded() {
-    std::vector<std::thread> ended;
-    {
-      std::lock_guard lock(mutex_);
-      std::erase_if(entries_, [&](Entry &entry) {
-        if (!entry.session->Finished() || entry.thread.get_id() == std::this_thread::get_id()) return false;
-        ended.push_back(std::move(entry.thread));
-        return true;
-      });
+    for (auto &slot : slots_) {
+      auto entry = slot.Load();
+      if (!entry || entry == reserved_ || !entry->session->Finished() || entry->id == std::this_thread::get_id()) {
+        continue;
+      }
+      if (slot.CompareExchange(entry, nullptr)) {
+        entry->thread.join();
+      }
     }
-    for (auto &thread : ended) thread.join();
   }
 
 private:
   struct Entry {
     std::shared_ptr<BusSession> session;
+    // Set before the entry is published; thread itself is touched only by the
+    // one that took the entry out.
+    std::thread::id id;
     std::thread thread;
   };
-  std::mutex mutex_;
-  std::vector<Entry> entries_;
+  const std::shared_ptr<Entry> reserved_ = std::make_shared<Entry>();
+  std::array<AtomicPointer<std::shared_ptr<Entry>>, kSlots> slots_{};
 };
 
 LoopThreads &loopThreads() {
@@ -765,7 +774,16 @@ std::shared_ptr<BusConnection> BusConnection::Open(const std::string &address) {
   if (r < 0) raise_platform_error(HresultFromErrno(r) == kEFail ? kErrorNoBus : HresultFromErrno(r));
   std::shared_ptr<BusConnection> connection(new BusConnection());
   connection->session_ = std::make_shared<BusSession>(std::move(bus));
-  loopThreads().Add(connection->session_, std::thread([session = connection->session_] { session->Run(); }));
+  // Reserved first, so a started thread always has a place to be joined from.
+  const std::size_t slot = loopThreads().Reserve();
+  std::thread thread;
+  try {
+    thread = std::thread([session = connection->session_] { session->Run(); });
+  } catch (...) {
+    loopThreads().Unreserve(slot);
+    throw;
+  }
+  loopThreads().Add(slot, connection->session_, std::move(thread));
   return connection;
 }
 

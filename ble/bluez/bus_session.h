@@ -8,17 +8,16 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "ble/bluez/post_queue.h"
 #include "ble/bluez/sdbus.h"
 #include "support/platform_error.h"
 
@@ -182,9 +181,7 @@ private:
   std::atomic<bool> lost_{false};
   std::atomic<bool> finished_{false};
 
-  std::mutex postMutex_;
-  std::deque<std::function<void()>> posted_;
-  bool postClosed_ = false;
+  PostQueue posted_;
 
   // Loop thread from here on.
   bool stopping_ = false;
