@@ -184,7 +184,7 @@ TEST_F(FrameUpdate, AStuckLockSkipsThePoseButNotTheButtons) {
   inputLatches.fire.store(true);
   const auto start = std::chrono::steady_clock::now();
   const std::vector<Report> reports = Frame();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
   const uint64_t value = kFireValue;
   EXPECT_EQ(reports, Press(kFireClick, &value));
   EXPECT_EQ(controller.lastPose.poseIsValid, before.poseIsValid);

@@ -119,7 +119,7 @@ TEST_F(Exchange, AStuckLockCostsTheReaderABoundedWaitAndNoPose) {
     PoseRecord r;
     const Clock::time_point start = Clock::now();
     EXPECT_FALSE(ReadPoseRecord(r));
-    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(20));
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100));
   }
   // The reader never released a lock it did not take.
   EXPECT_EQ(helper.block().lock, 1);
