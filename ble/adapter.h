@@ -78,10 +78,25 @@ public:
   virtual std::uint64_t BluetoothAddress() = 0;
 };
 
-// Carries the platform's stop reason, which nothing reads.
+// Why a watcher stopped: Success when Stop asked for it, anything else when
+// the platform ended the scan on its own (radio off, service gone).
+enum class BluetoothError : std::int32_t {
+  Success = 0,
+  RadioNotAvailable = 1,
+  ResourceInUse = 2,
+  DeviceNotConnected = 3,
+  OtherError = 4,
+  DisabledByPolicy = 5,
+  NotSupported = 6,
+  DisabledByUser = 7,
+  ConsentRequired = 8,
+  TransportNotSupported = 9,
+};
+
 class BluetoothLEAdvertisementWatcherStoppedEventArgs {
 public:
   virtual ~BluetoothLEAdvertisementWatcherStoppedEventArgs() = default;
+  virtual BluetoothError Error() = 0;
 };
 
 class BluetoothLEAdvertisementWatcher {

@@ -128,7 +128,14 @@ private:
   std::uint64_t address_;
 };
 
-class StoppedArgs final : public BluetoothLEAdvertisementWatcherStoppedEventArgs {};
+class StoppedArgs final : public BluetoothLEAdvertisementWatcherStoppedEventArgs {
+public:
+  explicit StoppedArgs(BluetoothError error) : error_(error) {}
+  BluetoothError Error() override { return error_; }
+
+private:
+  BluetoothError error_;
+};
 
 class Watcher final : public BluetoothLEAdvertisementWatcher,
                       public DiscoveryListener,
@@ -236,8 +243,8 @@ private:
                    [self = shared_from_this()](const CallOutcome &) { self->RaiseStopped(); });
   }
 
-  void RaiseStopped() {
-    StoppedArgs args;
+  void RaiseStopped(BluetoothError error = BluetoothError::Success) {
+    StoppedArgs args(error);
     stopped_.ForEach([&](const auto &handler) { (void)handler_boundary([&] { handler(*this, args); }); });
   }
 

@@ -224,7 +224,11 @@ private:
 
 class StoppedArgsObject final : public BluetoothLEAdvertisementWatcherStoppedEventArgs, Counted {
 public:
-  using Counted::Counted;
+  StoppedArgsObject(std::shared_ptr<Core> owner, BluetoothError error) : Counted(std::move(owner)), error_(error) {}
+  BluetoothError Error() override { return error_; }
+
+private:
+  BluetoothError error_;
 };
 
 } // namespace
@@ -264,14 +268,14 @@ public:
   }
 
   // Ends a running scan and raises Stopped; nothing for a stopped watcher.
-  void EndScan() {
+  void EndScan(BluetoothError error = BluetoothError::Success) {
     {
       std::lock_guard lock(core->mutex);
       if (!started_) return;
       started_ = false;
     }
-    core->events.Post([self = shared_from_this()] {
-      StoppedArgsObject args(self->core);
+    core->events.Post([self = shared_from_this(), error] {
+      StoppedArgsObject args(self->core, error);
       for (const auto &handler : self->stopped_.Snapshot()) self->core->Deliver([&] { handler(*self, args); });
     });
   }
@@ -713,7 +717,7 @@ void Radio::StopScanning() {
     std::lock_guard lock(core_->mutex);
     watchers = Alive(core_->watchers);
   }
-  for (const auto &watcher : watchers) watcher->EndScan();
+  for (const auto &watcher : watchers) watcher->EndScan(BluetoothError::RadioNotAvailable);
 }
 
 void Radio::Post(std::function<void()> work, std::chrono::milliseconds delay) {

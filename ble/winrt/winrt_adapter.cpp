@@ -355,7 +355,18 @@ private:
   IBluetoothLEAdvertisementReceivedEventArgs *args_; // valid for the invocation
 };
 
-class WinrtStoppedArgs final : public BluetoothLEAdvertisementWatcherStoppedEventArgs {};
+class WinrtStoppedArgs final : public BluetoothLEAdvertisementWatcherStoppedEventArgs {
+public:
+  explicit WinrtStoppedArgs(IBluetoothLEAdvertisementWatcherStoppedEventArgs *args) : args_(args) {}
+  BluetoothError Error() override {
+    INT32 error = 0;
+    check(args_->get_Error(&error));
+    return static_cast<BluetoothError>(error);
+  }
+
+private:
+  IBluetoothLEAdvertisementWatcherStoppedEventArgs *args_; // valid for the invocation
+};
 
 class WinrtWatcher final : public BluetoothLEAdvertisementWatcher {
 public:
@@ -384,9 +395,9 @@ public:
     auto delegate = MakeDelegate<WatcherStoppedHandler, IBluetoothLEAdvertisementWatcher *,
                                  IBluetoothLEAdvertisementWatcherStoppedEventArgs *>(
         [handler = std::move(handler)](IBluetoothLEAdvertisementWatcher *sender,
-                                       IBluetoothLEAdvertisementWatcherStoppedEventArgs *) {
+                                       IBluetoothLEAdvertisementWatcherStoppedEventArgs *args) {
           WinrtWatcher senderView(com_ptr<IBluetoothLEAdvertisementWatcher>::borrow(sender));
-          WinrtStoppedArgs argsView;
+          WinrtStoppedArgs argsView(args);
           handler(senderView, argsView);
         });
     EventRegistrationToken token{};
