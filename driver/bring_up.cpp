@@ -4,6 +4,7 @@
 
 #include "ble/link_worker.h"
 #include "driver/controller_driver.h"
+#include "pose/helper_process.h"
 #include "pose/pose_exchange.h"
 #include "pose/pose_getter.h"
 
@@ -17,6 +18,9 @@ void BringUp(ControllerDriver &controller) {
     controller.linkThread = std::thread(LinkWorker);
   }
 
+  // An earlier activation's helper goes before the block is zeroed, so it
+  // cannot write into the block the new one starts from.
+  if (PoseGetterRecorded()) StopPoseGetter();
   // The exchange exists before the helper starts, so the helper opens the
   // block the driver has just zeroed.
   OpenPoseExchange();

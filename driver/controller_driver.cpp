@@ -15,14 +15,21 @@ vr::EVRInitError ControllerDriver::Activate(uint32_t unObjectId) {
   BringUp(*this);
 
   objectId = unObjectId;
-  vr::CVRPropertyHelpers *properties = vr::VRProperties();
-  const vr::PropertyContainerHandle_t container = properties->TrackedDeviceToPropertyContainer(objectId);
-  properties->SetStringProperty(container, vr::Prop_InputProfilePath_String, kInputProfilePath);
-  properties->SetStringProperty(container, vr::Prop_ControllerType_String, kControllerType);
-  properties->SetInt32Property(container, vr::Prop_ControllerRoleHint_Int32, kRoleHint);
-  properties->SetInt32Property(container, vr::Prop_ControllerHandSelectionPriority_Int32, kHandSelectionPriority);
+  stuckLock = {};
+  // A host that offers no properties interface still gets a device, without
+  // its properties; the components then go to the invalid container.
+  vr::PropertyContainerHandle_t container = vr::k_ulInvalidPropertyContainer;
+  if (vr::VRPropertiesRaw()) {
+    vr::CVRPropertyHelpers *properties = vr::VRProperties();
+    container = properties->TrackedDeviceToPropertyContainer(objectId);
+    properties->SetStringProperty(container, vr::Prop_InputProfilePath_String, kInputProfilePath);
+    properties->SetStringProperty(container, vr::Prop_ControllerType_String, kControllerType);
+    properties->SetInt32Property(container, vr::Prop_ControllerRoleHint_Int32, kRoleHint);
+    properties->SetInt32Property(container, vr::Prop_ControllerHandSelectionPriority_Int32, kHandSelectionPriority);
+  }
 
   vr::IVRDriverInput *input = vr::VRDriverInput();
+  driverInput = input;
   // A host that offers no input interface still gets a device; it just has no buttons.
   if (input) {
     input->CreateScalarComponent(container, "/input/fire/value", &fireValue, vr::VRScalarType_Absolute,

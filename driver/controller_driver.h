@@ -35,4 +35,7 @@ public:
   ButtonHold ejectMagHold;
   ButtonHold loadMagHold;
   vr::DriverPose_t lastPose{};
+  // The host's input interface as Activate found it; null before that or on a host without one.
+  vr::IVRDriverInput *driverInput = nullptr;
+  StuckLockWatch stuckLock;
 };

@@ -3,6 +3,7 @@
 #include "driver/controller_driver.h"
 #include "driver/input_latches.h"
 #include "pose/pose_exchange.h"
+#include "support/host_log.h"
 
 void UpdateButton(vr::IVRDriverInput *input, std::atomic<bool> &latch, ButtonHold &hold,
                   vr::VRInputComponentHandle_t click, const vr::VRInputComponentHandle_t *value) {
@@ -27,13 +28,35 @@ void UpdateButton(vr::IVRDriverInput *input, std::atomic<bool> &latch, ButtonHol
 }
 
 void ControllerDriver::FrameUpdate() {
-  vr::IVRDriverInput *input = vr::VRDriverInput();
+  // Fetched once by Activate: a host without the interface is not asked again every frame.
+  vr::IVRDriverInput *input = driverInput;
   UpdateButton(input, inputLatches.fire, fireHold, fireClick, &fireValue);
   UpdateButton(input, inputLatches.eject_mag, ejectMagHold, ejectMagClick, nullptr);
   UpdateButton(input, inputLatches.load_mag, loadMagHold, loadMagClick, nullptr);
 
   vr::DriverPose_t pose;
-  if (!ReadPose(pose)) return;
-  lastPose = pose;
+  switch (ReadPose(pose, stuckLock.paused ? std::chrono::microseconds::zero() : kPoseLockWait)) {
+  case PoseRead::NoBlock:
+    return;
+  case PoseRead::Read:
+    if (stuckLock.paused) LogLine("PoseGetter released the pose block's lock: poses flow again.");
+    stuckLock = {};
+    lastPose = pose;
+    break;
+  case PoseRead::Locked: {
+    const auto now = std::chrono::steady_clock::now();
+    if (!stuckLock.missing) {
+      stuckLock.missing = true;
+      stuckLock.missingSince = now;
+    }
+    if (stuckLock.paused || now - stuckLock.missingSince < kStuckLockPause) return;
+    stuckLock.paused = true;
+    LogLine("PoseGetter holds the pose block's lock: poses are paused.");
+    // The host keeps showing the last pose it got, so it must learn that pose is gone.
+    lastPose.poseIsValid = false;
+    lastPose.result = vr::TrackingResult_Running_OutOfRange;
+    break;
+  }
+  }
   vr::VRServerDriverHost()->TrackedDevicePoseUpdated(objectId, lastPose, sizeof(vr::DriverPose_t));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 
 #include <openvr_driver.h>
@@ -20,3 +21,14 @@ struct ButtonHold {
 // A null input interface (a host without one) moves the state but reports nothing.
 void UpdateButton(vr::IVRDriverInput *input, std::atomic<bool> &latch, ButtonHold &hold,
                   vr::VRInputComponentHandle_t click, const vr::VRInputComponentHandle_t *value);
+
+// A pose block whose lock stays taken frame after frame: the helper died
+// holding it. Past kStuckLockPause the host is told the pose is lost, and
+// later frames only try the lock once instead of waiting for it.
+inline constexpr std::chrono::milliseconds kStuckLockPause{100};
+
+struct StuckLockWatch {
+  bool missing = false; // the last frame found the lock taken
+  bool paused = false;  // poses are reported lost until the lock is free
+  std::chrono::steady_clock::time_point missingSince{};
+};

@@ -77,6 +77,7 @@ void ClosePoseExchange() {
 bool LockExchangeWithin(PoseExchangeBlock &block, std::chrono::microseconds wait) {
   using Clock = std::chrono::steady_clock;
   if (TryLockExchange(block)) return true;
+  if (wait <= std::chrono::microseconds::zero()) return false;
   const Clock::time_point start = Clock::now();
   // A live writer holds the lock for well under a microsecond. Yield, never
   // sleep: a sleep on Windows lasts a whole timer tick (up to 15.6 ms) and
@@ -88,25 +89,28 @@ bool LockExchangeWithin(PoseExchangeBlock &block, std::chrono::microseconds wait
   return false;
 }
 
-bool ReadPoseRecord(PoseRecord &out) {
-  if (!poseView.load(std::memory_order_relaxed)) return false;
+PoseRead ReadPoseRecord(PoseRecord &out, std::chrono::microseconds wait) {
+  if (!poseView.load(std::memory_order_relaxed)) return PoseRead::NoBlock;
   poseReaders.fetch_add(1);
   PoseExchangeBlock *block = poseView.load();
-  bool read = false;
-  if (block && LockExchangeWithin(*block, kPoseLockWait)) {
-    std::memcpy(&out, &block->pose, sizeof out);
-    UnlockExchange(*block);
-    read = true;
+  PoseRead read = PoseRead::NoBlock;
+  if (block) {
+    read = PoseRead::Locked;
+    if (LockExchangeWithin(*block, wait)) {
+      std::memcpy(&out, &block->pose, sizeof out);
+      UnlockExchange(*block);
+      read = PoseRead::Read;
+    }
   }
   poseReaders.fetch_sub(1);
   return read;
 }
 
-bool ReadPose(vr::DriverPose_t &out) {
+PoseRead ReadPose(vr::DriverPose_t &out, std::chrono::microseconds wait) {
   PoseRecord record;
-  if (!ReadPoseRecord(record)) return false;
-  out = ConvertPose(record);
-  return true;
+  const PoseRead read = ReadPoseRecord(record, wait);
+  if (read == PoseRead::Read) out = ConvertPose(record);
+  return read;
 }
 
 vr::DriverPose_t ConvertPose(const PoseRecord &record) {
@@ -135,7 +139,10 @@ vr::DriverPose_t ConvertPose(const PoseRecord &record) {
   pose.willDriftInYaw = false;
   pose.shouldApplyHeadModel = false;
   pose.poseIsValid = r.poseIsValid != 0 && finite;
-  pose.result = static_cast<vr::ETrackingResult>(r.result);
+  // Copied, not cast: an int32 outside the enumeration's values is passed on
+  // as written, and a cast of it would be undefined.
+  static_assert(sizeof pose.result == sizeof r.result);
+  std::memcpy(&pose.result, &r.result, sizeof pose.result);
   pose.deviceIsConnected = r.deviceIsConnected != 0;
 
   // The sums stay in float32 and the roots in double, so that the helper's
@@ -159,7 +166,7 @@ vr::DriverPose_t ConvertPose(const PoseRecord &record) {
   // Diagonal sums beyond the float range overflow to infinity.
   if (!std::isfinite(pose.qRotation.w) || !std::isfinite(pose.qRotation.x) || !std::isfinite(pose.qRotation.y) ||
       !std::isfinite(pose.qRotation.z)) {
-    pose.qRotation = {};
+    pose.qRotation = {1.0, 0.0, 0.0, 0.0};
     pose.poseIsValid = false;
   }
 

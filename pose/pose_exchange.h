@@ -43,17 +43,20 @@ static_assert(offsetof(PoseExchangeBlock, pose) == 4);
 void OpenPoseExchange();
 void ClosePoseExchange();
 
-// Copies the record out under the block's lock. False when no block is mapped,
-// or when the lock stays held past kPoseLockWait: the host's frame thread must
-// not stall behind a helper that died holding it.
-bool ReadPoseRecord(PoseRecord &out);
-// ReadPoseRecord, then ConvertPose.
-bool ReadPose(vr::DriverPose_t &out);
-
 inline constexpr std::chrono::microseconds kPoseLockWait{1000};
 
+enum class PoseRead { NoBlock, Locked, Read };
+
+// Copies the record out under the block's lock, waiting for it at most `wait`:
+// the host's frame thread must not stall behind a helper that died holding it.
+PoseRead ReadPoseRecord(PoseRecord &out, std::chrono::microseconds wait = kPoseLockWait);
+// ReadPoseRecord, then ConvertPose.
+PoseRead ReadPose(vr::DriverPose_t &out, std::chrono::microseconds wait = kPoseLockWait);
+
 // The host's pose for a record: tilted 30 degrees about the device's X axis and
-// shifted 0.25 along its Z axis. A record holding a NaN or an infinity (or whose
-// rotation overflows) comes out with poseIsValid false and those values as 0,
-// so the host never sees a non-finite number.
+// shifted 0.25 along its Z axis. A record holding a NaN or an infinity comes
+// out with poseIsValid false and those values as 0, and one whose rotation
+// overflows with poseIsValid false and the identity rotation, so the host never
+// sees a non-finite number or a quaternion it cannot normalise. The tracking
+// result is passed on as the helper wrote it, any int32 included.
 vr::DriverPose_t ConvertPose(const PoseRecord &record);

@@ -531,6 +531,9 @@ template <typename T> T *COpenVRDriverContext::Fetch(T *&cached, const char *ver
 inline IVRSettings *VRSettings() {
   return OpenVRInternal_ModuleServerDriverContext().VRSettings();
 }
+inline IVRProperties *VRPropertiesRaw() {
+  return OpenVRInternal_ModuleServerDriverContext().VRPropertiesRaw();
+}
 inline CVRPropertyHelpers *VRProperties() {
   return OpenVRInternal_ModuleServerDriverContext().VRProperties();
 }

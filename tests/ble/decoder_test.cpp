@@ -47,7 +47,13 @@ protected:
 };
 
 TEST_F(Notification, SetsOnlyItsLatchThenLogs) {
+  // Sampled as the line reaches the host: a frame that sees the line must find the latch set.
+  bool latchSetWhenLogged = false;
+  host.SetListener([&](const devhost::Event &e) {
+    if (e.kind == devhost::Event::Kind::Log) latchSetWhenLogged = latches.load_mag.load();
+  });
   HandleNotification(Bytes{0x5C, 0x01, 0x5D, 0x5D}, latches);
+  EXPECT_TRUE(latchSetWhenLogged);
   EXPECT_FALSE(latches.fire.load());
   EXPECT_FALSE(latches.eject_mag.load());
   EXPECT_TRUE(latches.load_mag.load());

@@ -165,6 +165,19 @@ TEST_F(Handlers, AnythingButConnectedIsALossInEveryPhase) {
   EXPECT_EQ(host.LogLines().front(), "Disconnected from device: ");
 }
 
+TEST_F(Handlers, TheLossIsLoggedBeforeThePhaseChanges) {
+  FakeDevice device;
+  device.status = ble::BluetoothConnectionStatus::Disconnected;
+  phase = Connected;
+  std::int32_t phaseWhenLogged = -1;
+  host.SetListener([&](const devhost::Event &e) {
+    if (e.kind == devhost::Event::Kind::Log) phaseWhenLogged = phase.load();
+  });
+  OnConnectionStatusChanged(phase, device);
+  EXPECT_EQ(phaseWhenLogged, Connected);
+  EXPECT_EQ(phase.load(), ConnectionLost);
+}
+
 TEST_F(Handlers, UnreadableNameChangesNothing) {
   FakeDevice device;
   device.nameFails = true;

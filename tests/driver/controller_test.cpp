@@ -31,6 +31,24 @@ protected:
   ControllerDriver *controller = nullptr;
 };
 
+// A host that offers no properties interface still gets a working device; the
+// interface is asked for again at activation, in case it came up late.
+TEST(ControllerWithoutProperties, ActivationSkipsThePropertiesAndGoesOn) {
+  DevHost host;
+  host.Withhold(vr::IVRProperties_Version);
+  DeviceProvider provider;
+  ASSERT_EQ(provider.Init(&host), vr::VRInitError_None);
+  host.ClearEvents();
+  ASSERT_EQ(provider.controller->Activate(3), vr::VRInitError_None);
+  EXPECT_TRUE(host.EventsOf(K::Property).empty());
+  EXPECT_EQ(host.EventsOf(K::ComponentCreated).size(), 4u);
+  std::size_t asked = 0;
+  for (const auto &e : host.EventsOf(K::InterfaceRequest)) asked += e.text == vr::IVRProperties_Version;
+  EXPECT_GE(asked, 1u);
+  provider.controller->Deactivate();
+  provider.Cleanup();
+}
+
 TEST_F(Controller, ActivationWritesFourPropertiesThenFourComponents) {
   ASSERT_EQ(controller->Activate(3), vr::VRInitError_None);
   EXPECT_EQ(controller->objectId, 3u);

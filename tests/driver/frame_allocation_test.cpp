@@ -31,7 +31,8 @@ TEST(FrameAllocation, ThousandsOfFramesWithPressesAndPosesAllocateNothing) {
   QuietHost host;
   ControllerDriver controller;
   OpenPoseExchange();
-  controller.FrameUpdate(); // the host's interfaces are fetched once, up front
+  controller.driverInput = vr::VRDriverInput(); // as Activate leaves it
+  controller.FrameUpdate();                     // the host's interfaces are fetched once, up front
 
   const long before = allocations.load();
   for (int frame = 0; frame < 20000; ++frame) {

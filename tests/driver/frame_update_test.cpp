@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <chrono>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -36,6 +38,7 @@ protected:
     controller.fireValue = kFireValue;
     controller.ejectMagClick = kEjectClick;
     controller.loadMagClick = kLoadClick;
+    controller.driverInput = vr::VRDriverInput(); // as Activate leaves it
   }
   void TearDown() override {
     ClosePoseExchange();
@@ -192,4 +195,67 @@ TEST_F(FrameUpdate, AStuckLockSkipsThePoseButNotTheButtons) {
   UnlockExchange(helper.block());
   Frame();
   EXPECT_TRUE(controller.lastPose.poseIsValid);
+}
+
+// A helper that died holding the lock: after 100 ms of frames without a pose
+// the host is told once that the pose is lost, with one log line, and told
+// again in the log when poses flow.
+TEST_F(FrameUpdate, ALockHeldForLongPausesThePoseOnceAndResumesWhenReleased) {
+  OpenPoseExchange();
+  SecondView helper;
+  helper.block().pose.m[1][3] = 2.0f;
+  helper.block().pose.poseIsValid = 1;
+  helper.block().pose.result = vr::TrackingResult_Running_OK;
+  Frame();
+  ASSERT_TRUE(controller.lastPose.poseIsValid);
+  ASSERT_TRUE(TryLockExchange(helper.block()));
+  // Frames clear the host's record, so the log lines are counted as they come.
+  std::vector<std::string> logged;
+  host.SetListener([&](const Event &e) {
+    if (e.kind == Kind::Log) logged.push_back(e.text);
+  });
+  const auto count = [&](const std::string &line) { return std::count(logged.begin(), logged.end(), line); };
+
+  const std::string paused = "PoseGetter holds the pose block's lock: poses are paused.";
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<Report> reports;
+  int frames = 0;
+  while (count(paused) == 0 && std::chrono::steady_clock::now() - start < std::chrono::seconds(5)) {
+    reports = Frame();
+    ++frames;
+    if (count(paused) == 0) {
+      ASSERT_TRUE(reports.empty()) << "no pose inside the first 100 ms";
+    }
+  }
+  ASSERT_EQ(count(paused), 1);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, kStuckLockPause);
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].kind, Kind::PoseUpdate);
+  EXPECT_FALSE(controller.lastPose.poseIsValid);
+  EXPECT_EQ(controller.lastPose.result, vr::TrackingResult_Running_OutOfRange);
+  EXPECT_EQ(controller.lastPose.vecPosition[1], 2.0) << "the last pose, only marked lost";
+
+  for (int i = 0; i < 50; ++i) EXPECT_TRUE(Frame().empty());
+  EXPECT_EQ(count(paused), 1);
+
+  UnlockExchange(helper.block());
+  EXPECT_EQ(Frame().size(), 1u);
+  EXPECT_TRUE(controller.lastPose.poseIsValid);
+  EXPECT_EQ(count("PoseGetter released the pose block's lock: poses flow again."), 1);
+  Frame();
+  EXPECT_EQ(count("PoseGetter released the pose block's lock: poses flow again."), 1);
+}
+
+// The host is asked for its input interface once per activation, not on
+// every frame when it has none.
+TEST_F(FrameUpdate, AHostWithoutAnInputInterfaceIsNotAskedEveryFrame) {
+  host.Withhold(vr::IVRDriverInput_Version);
+  vr::CleanupDriverContext();
+  ASSERT_EQ(vr::InitServerDriverContext(&host), vr::VRInitError_None);
+  controller.driverInput = nullptr;
+  host.ClearEvents();
+  inputLatches.fire.store(true);
+  for (int i = 0; i < 100; ++i) controller.FrameUpdate();
+  EXPECT_TRUE(host.EventsOf(Kind::InterfaceRequest).empty());
+  EXPECT_FALSE(inputLatches.fire.load()) << "the press is still taken";
 }

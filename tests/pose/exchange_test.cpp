@@ -36,12 +36,12 @@ protected:
 TEST_F(Exchange, NothingIsReadWhileClosed) {
   PoseRecord r;
   vr::DriverPose_t p;
-  EXPECT_FALSE(ReadPoseRecord(r));
-  EXPECT_FALSE(ReadPose(p));
+  EXPECT_EQ(ReadPoseRecord(r), PoseRead::NoBlock);
+  EXPECT_EQ(ReadPose(p), PoseRead::NoBlock);
   OpenPoseExchange();
-  EXPECT_TRUE(ReadPose(p));
+  EXPECT_EQ(ReadPose(p), PoseRead::Read);
   ClosePoseExchange();
-  EXPECT_FALSE(ReadPose(p));
+  EXPECT_EQ(ReadPose(p), PoseRead::NoBlock);
   ClosePoseExchange(); // a second close finds nothing to release
 }
 
@@ -54,7 +54,7 @@ TEST_F(Exchange, OpeningDiscardsWhatAnEarlierHelperLeft) {
   for (std::size_t i = 0; i < sizeof(PoseExchangeBlock); ++i) EXPECT_EQ(bytes[i], 0) << "byte " << i;
 
   vr::DriverPose_t p;
-  ASSERT_TRUE(ReadPose(p));
+  ASSERT_EQ(ReadPose(p), PoseRead::Read);
   EXPECT_FALSE(p.poseIsValid);
   EXPECT_FALSE(p.deviceIsConnected);
   EXPECT_EQ(static_cast<int>(p.result), 0);
@@ -65,11 +65,11 @@ TEST_F(Exchange, ASecondActivationZeroesTheBlockAgain) {
   SecondView helper;
   helper.block().pose = Marked(7.0f);
   PoseRecord r;
-  ASSERT_TRUE(ReadPoseRecord(r));
+  ASSERT_EQ(ReadPoseRecord(r), PoseRead::Read);
   EXPECT_EQ(r.m[1][1], 7.0f);
 
   OpenPoseExchange();
-  ASSERT_TRUE(ReadPoseRecord(r));
+  ASSERT_EQ(ReadPoseRecord(r), PoseRead::Read);
   EXPECT_EQ(r.m[1][1], 0.0f);
   EXPECT_EQ(r.poseIsValid, 0);
 }
@@ -79,29 +79,42 @@ TEST_F(Exchange, TheWritersRecordIsReadWhole) {
   SecondView helper;
   helper.block().pose = Marked(3.5f);
   vr::DriverPose_t p;
-  ASSERT_TRUE(ReadPose(p));
+  ASSERT_EQ(ReadPose(p), PoseRead::Read);
   EXPECT_TRUE(p.poseIsValid);
   EXPECT_EQ(p.vecVelocity[0], 3.5);
   EXPECT_EQ(p.vecPosition[0], 3.5 + 3.5 * 0.25);
 }
 
 // Frames that meet the writer's lock get no pose; the first that gets one
-// reads the whole record the writer left, never half of it.
+// reads the whole record the writer left, never half of it. A reader that
+// ignored the lock fails here rather than leaving the test waiting.
 TEST_F(Exchange, ReaderNeverSeesARecordWhileItIsBeingWritten) {
   OpenPoseExchange();
   SecondView helper;
   ASSERT_TRUE(TryLockExchange(helper.block()));
   helper.block().pose = Marked(1.0f);
-  std::atomic<bool> released{false};
+  std::atomic<bool> released{false}, done{false};
   std::atomic<int> framesWithoutPose{0};
   PoseRecord r{};
   std::thread frames([&] {
-    while (!ReadPoseRecord(r)) {
+    while (ReadPoseRecord(r) != PoseRead::Read) {
       EXPECT_FALSE(released.load() && framesWithoutPose.load() > 1000) << "the released lock is taken";
       framesWithoutPose.fetch_add(1);
     }
+    done = true;
   });
-  while (framesWithoutPose.load() < 2) std::this_thread::yield();
+  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
+  while (framesWithoutPose.load() < 2 && !done.load() && Clock::now() < deadline) std::this_thread::yield();
+  const bool readUnderTheWritersLock = done.load();
+  if (!readUnderTheWritersLock && framesWithoutPose.load() < 2) {
+    UnlockExchange(helper.block()); // lets the reader finish so the test can end
+    frames.join();
+    FAIL() << "no frame met the held lock within 10 s";
+  }
+  if (readUnderTheWritersLock) {
+    frames.join();
+    FAIL() << "a frame read the record while the writer held the lock";
+  }
   helper.block().pose = Marked(9.0f);
   released = true;
   UnlockExchange(helper.block());
@@ -118,14 +131,14 @@ TEST_F(Exchange, AStuckLockCostsTheReaderABoundedWaitAndNoPose) {
   for (int i = 0; i < 20; ++i) {
     PoseRecord r;
     const Clock::time_point start = Clock::now();
-    EXPECT_FALSE(ReadPoseRecord(r));
+    EXPECT_EQ(ReadPoseRecord(r), PoseRead::Locked);
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100));
   }
   // The reader never released a lock it did not take.
   EXPECT_EQ(helper.block().lock, 1);
   UnlockExchange(helper.block());
   PoseRecord r;
-  EXPECT_TRUE(ReadPoseRecord(r));
+  EXPECT_EQ(ReadPoseRecord(r), PoseRead::Read);
 }
 
 TEST_F(Exchange, ClosingWhileFramesReadLeavesNoReaderOnUnmappedMemory) {
