@@ -12,11 +12,13 @@ MappingHandle CreateNamedMapping(const char *name, std::size_t size) {
   const int fd = shm_open(objectName.c_str(), O_RDWR | O_CREAT, 0600);
   if (fd < 0) return kNoMapping;
   struct stat st {};
-  if (fstat(fd, &st) != 0 ||
-      (static_cast<std::size_t>(st.st_size) < size && ftruncate(fd, static_cast<off_t>(size)) != 0)) {
+  if (fstat(fd, &st) != 0) {
     close(fd);
     return kNoMapping;
   }
+  // Only a block of our own is grown; anyone else's is refused when it is mapped.
+  if (st.st_uid == geteuid() && static_cast<std::size_t>(st.st_size) < size)
+    (void)!ftruncate(fd, static_cast<off_t>(size));
   return fd;
 }
 
@@ -27,6 +29,13 @@ MappingHandle OpenExistingNamedMapping(const char *name) {
 }
 
 void *MapNamedView(MappingHandle mapping, std::size_t size) {
+  // A block made by another user could be read or shrunk under us (a shrunk
+  // one faults the reader on its next access): only our own, private block of
+  // the full size is used.
+  struct stat st {};
+  if (fstat(static_cast<int>(mapping), &st) != 0 || st.st_uid != geteuid() || (st.st_mode & 077) != 0 ||
+      static_cast<std::size_t>(st.st_size) < size)
+    return nullptr;
   void *view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, static_cast<int>(mapping), 0);
   return view == MAP_FAILED ? nullptr : view;
 }

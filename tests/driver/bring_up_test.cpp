@@ -5,6 +5,10 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "pose/pose_exchange.h"
 
 #include "tests/support/driver_folder.h"
 
@@ -102,5 +106,26 @@ TEST(BringUp, ASecondActivationStopsTheFirstHelperBeforeStartingAnother) {
                                       "PoseGetter process started."}));
   device->Deactivate();
   EXPECT_EQ(folder.host.LogLines().back(), "PoseGetter process terminated.");
+  EXPECT_TRUE(NoChildProcessLeft());
+}
+
+// The first helper is gone before the block is opened and zeroed again, so it
+// cannot write into the block the second one starts from. The opening is made
+// to fail (a block others may read is refused) so that its line shows where
+// it came.
+TEST(BringUp, ASecondActivationStopsTheFirstHelperBeforeTheBlockIsOpenedAgain) {
+  DriverFolder folder;
+  folder.AddPoseGetter("source = demo\n");
+  vr::ITrackedDeviceServerDriver *device = folder.Load();
+  ASSERT_NE(device, nullptr);
+  device->Activate(0);
+  const std::size_t firstLines = LinesSince(folder.host, 0).size();
+  ASSERT_EQ(::chmod((std::string("/dev/shm/") + kPoseExchangeName).c_str(), 0644), 0);
+  device->Activate(0);
+  EXPECT_EQ(LinesSince(folder.host, firstLines),
+            (std::vector<std::string>{"PoseGetter process terminated.", "Failed to map view of file.",
+                                      "PoseGetter process started."}));
+  device->Deactivate();
+  ::unlink((std::string("/dev/shm/") + kPoseExchangeName).c_str());
   EXPECT_TRUE(NoChildProcessLeft());
 }

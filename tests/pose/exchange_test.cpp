@@ -10,7 +10,13 @@
 #include "tests/support/second_view.h"
 
 #ifndef _WIN32
+#include <cstdio>
+#include <string>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "tools/host/dev_host.h"
 #endif
 
 namespace {
@@ -162,5 +168,58 @@ TEST_F(Exchange, TheNamedBlockIsOwnerOnlyAndOneKilobyte) {
   ASSERT_EQ(stat((std::string("/dev/shm/") + kPoseExchangeName).c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_GE(st.st_size, static_cast<off_t>(kPoseExchangeSize));
+}
+
+// A block someone else made, or made readable to others, is not used: the
+// exchange stays closed as after a failed mapping. One of ours that was cut
+// short is grown back rather than left to fault the frame thread.
+TEST_F(Exchange, OnlyAPrivateBlockOfOurOwnIsUsed) {
+  const std::string path = std::string("/dev/shm/") + kPoseExchangeName;
+  devhost::DevHost host;
+  vr::VRDriverContext() = &host;
+  struct Case {
+    const char *what;
+    mode_t mode;
+    bool otherOwner;
+    bool used;
+  } cases[] = {
+      {"readable by the group", 0640, false, false},
+      {"writable by others", 0606, false, false},
+      {"another user's", 0600, true, false},
+      {"our own", 0600, false, true},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.otherOwner && geteuid() != 0) {
+      std::printf("skipped: giving a block to another user needs root\n");
+      continue;
+    }
+    ClosePoseExchange();
+    ::unlink(path.c_str());
+    {
+      SecondView made; // the block as another process left it: cut short, with its own mode and owner
+      ASSERT_EQ(::truncate(path.c_str(), 16), 0);
+      ASSERT_EQ(::chmod(path.c_str(), c.mode), 0);
+      if (c.otherOwner) {
+        ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+      }
+    }
+    host.ClearEvents();
+    OpenPoseExchange();
+    PoseRecord r;
+    if (c.used) {
+      EXPECT_EQ(ReadPoseRecord(r), PoseRead::Read);
+      struct stat st {};
+      ASSERT_EQ(stat(path.c_str(), &st), 0);
+      EXPECT_GE(st.st_size, static_cast<off_t>(kPoseExchangeSize));
+      EXPECT_TRUE(host.LogLines().empty());
+    } else {
+      EXPECT_EQ(ReadPoseRecord(r), PoseRead::NoBlock);
+      EXPECT_EQ(host.LogLines(), std::vector<std::string>{"Failed to map view of file."});
+    }
+  }
+  ClosePoseExchange();
+  ::unlink(path.c_str());
+  vr::CleanupDriverContext();
 }
 #endif
