@@ -26,5 +26,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   }
   if (p.poseIsValid && !record.poseIsValid) std::abort();
   if (p.deviceIsConnected != (record.deviceIsConnected != 0)) std::abort();
+  // The result is any int32 the helper wrote, passed on byte for byte.
+  int32_t result = 0;
+  std::memcpy(&result, &p.result, sizeof result);
+  if (result != record.result) std::abort();
+  if (!p.poseIsValid && record.poseIsValid && std::isfinite(p.qRotation.w) && p.qRotation.w == 0.0 &&
+      p.qRotation.x == 0.0 && p.qRotation.y == 0.0 && p.qRotation.z == 0.0)
+    std::abort(); // a zero quaternion cannot be normalised by the host
   return 0;
 }
