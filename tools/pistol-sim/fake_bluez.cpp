@@ -1,6 +1,7 @@
 #include "tools/pistol-sim/fake_bluez.h"
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "ble/bluez/bluez_text.h"
@@ -112,26 +113,33 @@ FakeBluez::~FakeBluez() {
   sd_event_source_disable_unref(tick_);
 }
 
+namespace {
+
+FakeBluez::Properties AdapterProperties(bool powered) {
+  return {
+      {"Address", std::string("00:1A:7D:DA:71:13")},
+      {"AddressType", std::string("public")},
+      {"Name", std::string("pistol-sim")},
+      {"Alias", std::string("pistol-sim")},
+      {"Powered", powered},
+      {"Discovering", false},
+      {"Discoverable", false},
+      {"Pairable", true},
+      {"UUIDs", std::vector<std::string>{}},
+  };
+}
+
+} // namespace
+
 int FakeBluez::Start() {
-  if (adapter_.present) {
-    objects_[adapterPath_][kAdapter1] = {
-        {"Address", std::string("00:1A:7D:DA:71:13")},
-        {"AddressType", std::string("public")},
-        {"Name", std::string("pistol-sim")},
-        {"Alias", std::string("pistol-sim")},
-        {"Powered", adapter_.powered},
-        {"Discovering", false},
-        {"Discoverable", false},
-        {"Pairable", true},
-        {"UUIDs", std::vector<std::string>{}},
-    };
-  }
+  if (adapter_.present) objects_[adapterPath_][kAdapter1] = AdapterProperties(adapter_.powered);
   int r = sd_bus_add_fallback(bus_, objectSlot_.out(), "/", &OnMessage, this);
   if (r >= 0) {
     r = sd_bus_match_signal(bus_, ownerSlot_.out(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
                             "org.freedesktop.DBus", "NameOwnerChanged", &OnNameOwnerChanged, this);
   }
   if (r >= 0) r = sd_bus_request_name(bus_, "org.bluez", 0);
+  serviceUp_ = r >= 0;
   if (r >= 0) {
     r = sd_event_add_time_relative(event_, &tick_, CLOCK_MONOTONIC,
                                    static_cast<std::uint64_t>(adapter_.advertisingIntervalMs) * 1000u, 1000,
@@ -282,6 +290,114 @@ void FakeBluez::SetFlag(int index, const std::string &flag, bool on) {
   log_(flag + (on ? " on" : " off") + ": " + pistols_.at(index).config.name);
 }
 
+void FakeBluez::ForgetAll() {
+  for (auto &pistol : pistols_) {
+    CancelTimer(pistol.dropTimer);
+    pistol.connected = pistol.known = pistol.gattExported = pistol.announced = false;
+    pistol.subscribers.clear();
+    if (pistol.hungConnect) {
+      sd_bus_reply_method_errorf(pistol.hungConnect.get(), "org.freedesktop.DBus.Error.NoReply", "Service gone");
+      pistol.hungConnect = sdbus::Message();
+    }
+  }
+  discoverySessions_.clear();
+}
+
+void FakeBluez::StopService() {
+  if (!serviceUp_) return;
+  sd_bus_release_name(bus_, "org.bluez");
+  serviceUp_ = false;
+  ForgetAll();
+  objects_.clear();
+  for (auto &call : stalledCalls_) {
+    sd_bus_reply_method_errorf(call.message.get(), "org.freedesktop.DBus.Error.NoReply", "Service gone");
+  }
+  stalledCalls_.clear();
+  log_("service stopped: org.bluez released");
+  Changed();
+}
+
+void FakeBluez::StartService() {
+  if (serviceUp_) return;
+  if (adapter_.present) objects_[adapterPath_][kAdapter1] = AdapterProperties(adapter_.powered);
+  const int r = sd_bus_request_name(bus_, "org.bluez", 0);
+  serviceUp_ = r >= 0;
+  log_(serviceUp_ ? "service started: org.bluez taken" : "service start failed: " + std::string(strerror(-r)));
+  Changed();
+}
+
+void FakeBluez::RemoveAdapter() {
+  if (!adapter_.present) return;
+  adapter_.present = false;
+  // BlueZ drops the adapter's devices, with their GATT objects, before the adapter.
+  for (auto &pistol : pistols_) {
+    if (pistol.gattExported) {
+      RemoveObject(pistol.characteristicPath);
+      RemoveObject(pistol.servicePath);
+    }
+    if (pistol.known) RemoveObject(pistol.path);
+  }
+  ForgetAll();
+  RemoveObject(adapterPath_);
+  log_("adapter removed: " + adapterPath_);
+  Changed();
+}
+
+void FakeBluez::AddAdapter() {
+  if (adapter_.present) return;
+  adapter_.present = true;
+  AddObject(adapterPath_, {{kAdapter1, AdapterProperties(adapter_.powered)}});
+  log_("adapter added: " + adapterPath_);
+  Changed();
+}
+
+void FakeBluez::SetPowered(bool on) {
+  if (!adapter_.present || adapter_.powered == on) return;
+  adapter_.powered = on;
+  if (!on) {
+    for (auto &pistol : pistols_) LinkDown(pistol, "powered off");
+    const bool wasDiscovering = Discovering();
+    discoverySessions_.clear();
+    if (wasDiscovering) SetProperties(adapterPath_, kAdapter1, {{"Discovering", false}});
+    for (auto &pistol : pistols_) InvalidateRssi(pistol);
+  }
+  SetProperties(adapterPath_, kAdapter1, {{"Powered", on}});
+  log_(on ? "powered on" : "powered off");
+  Changed();
+}
+
+void FakeBluez::Stall(const std::string &member, bool on) {
+  if (on) {
+    stalled_.insert(member);
+    log_("stalling " + member);
+    return;
+  }
+  stalled_.erase(member);
+  log_("answering " + member);
+  std::vector<StalledCall> kept;
+  std::erase_if(stalledCalls_, [&](StalledCall &call) {
+    if (call.member != member) return false;
+    kept.push_back(std::move(call));
+    return true;
+  });
+  for (auto &call : kept) {
+    const int r = OnMessage(call.message.get(), this, nullptr);
+    // What sd-bus itself answers for a call no handler took.
+    if (r == 0) {
+      sd_bus_reply_method_errorf(call.message.get(), "org.freedesktop.DBus.Error.UnknownObject", "Unknown object");
+    } else if (r < 0) {
+      sd_bus_reply_method_errno(call.message.get(), r, nullptr);
+    }
+  }
+}
+
+bool FakeBluez::StalledNotify(const std::string &client, const std::string &path) const {
+  for (const auto &call : stalledCalls_) {
+    if (call.member == "StartNotify" && call.client == client && call.path == path) return true;
+  }
+  return false;
+}
+
 FakeBluez::Pistol *FakeBluez::PistolAt(const std::string &path, bool characteristic) {
   for (auto &pistol : pistols_) {
     if ((characteristic ? pistol.characteristicPath : pistol.path) == path) return &pistol;
@@ -346,6 +462,20 @@ int FakeBluez::OnMessage(sd_bus_message *m, void *userdata, sd_bus_error *) {
   const std::string path = sd_bus_message_get_path(m);
   const std::string interface = sd_bus_message_get_interface(m) ? sd_bus_message_get_interface(m) : "";
   const std::string member = sd_bus_message_get_member(m);
+  if (!self->serviceUp_) {
+    return sd_bus_reply_method_errorf(m, "org.freedesktop.DBus.Error.ServiceUnknown", "org.bluez is not running");
+  }
+  if (self->stalled_.contains(member)) {
+    const std::string client = Sender(m);
+    // A second subscription while the first is still being set up, as BlueZ answers it.
+    if (member == "StartNotify" && self->StalledNotify(client, path)) {
+      self->log_("StartNotify from " + client + ": InProgress (an earlier one is pending)");
+      return sd_bus_reply_method_errorf(m, "org.bluez.Error.InProgress", "In Progress");
+    }
+    self->stalledCalls_.push_back({member, client, path, sdbus::Message::Ref(m)});
+    self->log_("stalled: " + member + " from " + client);
+    return 1;
+  }
   if (interface == "org.freedesktop.DBus.ObjectManager" && member == "GetManagedObjects" && path == "/") {
     return self->HandleManagedObjects(m);
   }

@@ -66,6 +66,20 @@ public:
   void Drop(int pistol);
   void Reappear(int pistol);
   void SetFlag(int pistol, const std::string &flag, bool on);
+
+  // bluetoothd stopping (or crashing) and starting again: the name org.bluez
+  // is released and taken back; everything BlueZ knew is forgotten, and calls
+  // left unanswered get the bus's NoReply, as when its connection closes.
+  void StopService();
+  void StartService();
+  // The adapter unplugged (its devices go with it) and plugged back in.
+  void RemoveAdapter();
+  void AddAdapter();
+  // The radio switched off (links and discovery end) and on.
+  void SetPowered(bool on);
+  // Calls of this member (e.g. StartNotify, GetManagedObjects) are kept and
+  // not answered while on; turning it off answers the ones kept.
+  void Stall(const std::string &member, bool on);
   const Counts &counts() const { return counts_; }
 
   // Called after every change a script may be waiting for.
@@ -121,6 +135,15 @@ private:
   void EmitPropertiesChanged(const std::string &path, const std::string &interface, const Properties &changed,
                              const std::vector<std::string> &invalidated);
   void Changed();
+  void ForgetAll();
+  bool StalledNotify(const std::string &client, const std::string &path) const;
+
+  struct StalledCall {
+    std::string member;
+    std::string client;
+    std::string path;
+    sdbus::Message message;
+  };
 
   sd_bus *bus_;
   sd_event *event_;
@@ -131,6 +154,9 @@ private:
   std::string adapterPath_ = "/org/bluez/hci0";
   std::map<std::string, Interfaces> objects_;
   std::set<std::string> discoverySessions_;
+  bool serviceUp_ = false;
+  std::set<std::string> stalled_;
+  std::vector<StalledCall> stalledCalls_;
   sdbus::Slot objectSlot_;
   sdbus::Slot ownerSlot_;
   sd_event_source *tick_ = nullptr;

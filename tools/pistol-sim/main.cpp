@@ -38,6 +38,8 @@ constexpr const char *kUsage = R"(usage: pistol-sim [options]
   --powered-off               the adapter is powered off
   --no-adapter                BlueZ without an adapter
   --advertising-interval MS   time between advertisements (default 250)
+  --stall MEMBER              leave calls of MEMBER unanswered from the start
+                              (repeatable; "stall MEMBER off" answers them)
 )";
 
 timespec startTime{};
@@ -128,6 +130,18 @@ private:
       case Command::Kind::Set:
         bluez_.SetFlag(pistol_, command.flag, command.on);
         break;
+      case Command::Kind::Service:
+        command.on ? bluez_.StartService() : bluez_.StopService();
+        break;
+      case Command::Kind::Adapter:
+        command.on ? bluez_.AddAdapter() : bluez_.RemoveAdapter();
+        break;
+      case Command::Kind::Power:
+        bluez_.SetPowered(command.on);
+        break;
+      case Command::Kind::Stall:
+        bluez_.Stall(command.flag, command.on);
+        break;
       case Command::Kind::Quit:
         Say(name_ + ": quit");
         sd_event_exit(event_, 0);
@@ -197,6 +211,7 @@ int main(int argc, char **argv) {
   bool poweredOff = false;
   bool noAdapter = false;
   bool noStdin = false;
+  std::vector<std::string> stalled;
   const std::vector<std::string> args(argv + 1, argv + argc);
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string &arg = args[i];
@@ -230,6 +245,8 @@ int main(int argc, char **argv) {
         poweredOff = true;
       } else if (arg == "--no-adapter") {
         noAdapter = true;
+      } else if (arg == "--stall") {
+        stalled.push_back(value());
       } else if (arg == "--advertising-interval") {
         adapter.advertisingIntervalMs = std::clamp(std::stoi(value()), 10, 10000);
       } else {
@@ -299,6 +316,7 @@ int main(int argc, char **argv) {
       std::fprintf(stderr, "pistol-sim: cannot serve org.bluez: %s\n", strerror(-r));
       return 1;
     }
+    for (const auto &member : stalled) bluez.Stall(member, true);
     Runner scriptRunner("script", bluez, event);
     Runner stdinRunner("stdin", bluez, event);
     bluez.onStateChange = [&] {
