@@ -24,6 +24,7 @@ void OnAdvertisementReceived(std::atomic<std::uint64_t> &targetAddress, ble::Blu
   phase.store(TargetFound);
 }
 
-void OnWatcherStopped() {
+void OnWatcherStopped(std::atomic<bool> &scanInterrupted, ble::BluetoothLEAdvertisementWatcherStoppedEventArgs &args) {
   LogLine("Watcher stopped.");
+  if (args.Error() != ble::BluetoothError::Success) scanInterrupted.store(true);
 }

@@ -14,4 +14,6 @@ bool IsPistolName(std::u16string_view localName);
 void OnAdvertisementReceived(std::atomic<std::uint64_t> &targetAddress, ble::BluetoothLEAdvertisementWatcher &watcher,
                              std::atomic<std::int32_t> &phase, ble::BluetoothLEAdvertisementReceivedEventArgs &args);
 
-void OnWatcherStopped();
+// Logs the stop. A stop the platform made on its own account (radio off,
+// service gone) raises `scanInterrupted`, so the worker scans again.
+void OnWatcherStopped(std::atomic<bool> &scanInterrupted, ble::BluetoothLEAdvertisementWatcherStoppedEventArgs &args);

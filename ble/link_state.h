@@ -28,6 +28,9 @@ struct LinkState {
   std::shared_ptr<ble::BluetoothLEAdvertisementWatcher> watcher;
   std::shared_ptr<ble::BluetoothLEDevice> device;
   std::shared_ptr<ble::GattCharacteristic> characteristic;
+  // Set by the Stopped handler when the platform ended the scan itself; a
+  // watcher stopped that way is replaced and started again.
+  std::atomic<bool> scanInterrupted{false};
 
   // Registrations the worker revokes when it drops what they belong to, so a
   // late event of a closed device cannot touch the next link.

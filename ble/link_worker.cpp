@@ -1,6 +1,7 @@
 #include "ble/link_worker.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <exception>
 #include <thread>
@@ -40,23 +41,35 @@ template <class T> T Await(const AsyncOperationPtr<T> &operation) {
   return blocking_get(*operation, linkRunning, linkTimings.operationTimeout);
 }
 
-// One line per distinct failure, and the same one at most once a minute, so a
-// host without a radio does not fill its log.
+// One line per failure code, and the same code at most once a minute, so a
+// host without a radio does not fill its log even when errors alternate.
 class ErrorReport {
 public:
   void Failed(HRESULT code) {
     const auto now = Clock::now();
-    if (code == lastCode_ && now - lastLogged_ < linkTimings.repeatedErrorLogInterval) return;
-    lastCode_ = code;
-    lastLogged_ = now;
+    Entry *slot = &entries_[0];
+    for (Entry &entry : entries_) {
+      if (entry.used && entry.code == code) {
+        if (now - entry.lastLogged < linkTimings.repeatedErrorLogInterval) return;
+        slot = &entry;
+        break;
+      }
+      // Otherwise reuse a free slot, or the one logged longest ago.
+      if (!entry.used || (slot->used && entry.lastLogged < slot->lastLogged)) slot = &entry;
+    }
+    *slot = Entry{code, now, true};
     char line[40];
     std::snprintf(line, sizeof line, "Link error: 0x%08X.", static_cast<unsigned>(code));
     LogLine(line);
   }
 
 private:
-  HRESULT lastCode_ = kSOk;
-  Clock::time_point lastLogged_{};
+  struct Entry {
+    HRESULT code = kSOk;
+    Clock::time_point lastLogged{};
+    bool used = false;
+  };
+  std::array<Entry, 8> entries_{};
 };
 
 template <class Revoke> void RevokeQuietly(Revoke &&revoke) noexcept {
@@ -143,9 +156,10 @@ private:
             OnAdvertisementReceived(state->targetAddress, *state->watcher, state->phase, args);
         });
     receivedRegistered_ = true;
-    s.stoppedToken =
-        s.watcher->Stopped([](ble::BluetoothLEAdvertisementWatcher &,
-                              ble::BluetoothLEAdvertisementWatcherStoppedEventArgs &) { OnWatcherStopped(); });
+    s.stoppedToken = s.watcher->Stopped(
+        [weak](ble::BluetoothLEAdvertisementWatcher &, ble::BluetoothLEAdvertisementWatcherStoppedEventArgs &args) {
+          if (std::shared_ptr<LinkState> state = weak.lock()) OnWatcherStopped(state->scanInterrupted, args);
+        });
     stoppedRegistered_ = true;
   }
 
@@ -158,25 +172,75 @@ private:
   }
 
   void Pass() {
-    LinkState &s = *state_;
-    switch (s.phase.load()) {
-    case StartScan: {
-      LogLine("Starting the advertisement watcher.");
-      s.watcher->Start();
-      // The pistol may be reported inside Start; its TargetFound must stand.
-      std::int32_t expected = StartScan;
-      s.phase.compare_exchange_strong(expected, Scanning);
+    switch (state_->phase.load()) {
+    case StartScan:
+      StartScanning();
       break;
-    }
+    case Scanning:
+      if (state_->scanInterrupted.exchange(false))
+        ScanInterrupted();
+      else
+        scanRetryDelay_ = {}; // the watcher ran a whole pass
+      break;
     case TargetFound:
       Connect();
       break;
     case ConnectionLost:
       LogLine("Device connection lost.");
-      ResetLink(s);
+      ResetLink(*state_);
+      break;
+    case Connected:
+      scanRetryDelay_ = {};
       break;
     default:
-      break; // Scanning, Connected, or a value the worker does not know
+      break; // a value the worker does not know
+    }
+  }
+
+  void StartScanning() {
+    if (scanRetryDelay_ > linkTimings.pollPeriod) {
+      SleepWhileRunning(scanRetryDelay_ - linkTimings.pollPeriod);
+      if (!linkRunning.load()) return;
+    }
+    // Counted as failed until the watcher has run for a whole pass.
+    scanRetryDelay_ = std::clamp(scanRetryDelay_ * 2, linkTimings.pollPeriod,
+                                 std::max(linkTimings.pollPeriod, linkTimings.maxSetupRetryDelay));
+    if (!state_->watcher) RenewWatcher();
+    LinkState &s = *state_;
+    s.scanInterrupted.store(false);
+    LogLine("Starting the advertisement watcher.");
+    try {
+      s.watcher->Start();
+    } catch (...) {
+      // A watcher bound to a service or bus that is gone never starts again.
+      DiscardWatcher();
+      throw;
+    }
+    // The pistol may be reported inside Start; its TargetFound must stand.
+    std::int32_t expected = StartScan;
+    s.phase.compare_exchange_strong(expected, Scanning);
+  }
+
+  // The platform ended the scan (radio off, service restarted): scan again on
+  // a fresh watcher, with the growing delay while it keeps failing.
+  void ScanInterrupted() {
+    std::int32_t expected = Scanning;
+    if (!state_->phase.compare_exchange_strong(expected, StartScan)) return; // the pistol was found meanwhile
+    DiscardWatcher();
+  }
+
+  void DiscardWatcher() noexcept {
+    DropWatcher();
+    // A fresh state: late events of the old watcher go to the old one.
+    state_ = std::make_shared<LinkState>();
+  }
+
+  void RenewWatcher() {
+    try {
+      CreateWatcher();
+    } catch (...) {
+      DiscardWatcher();
+      throw;
     }
   }
 
@@ -290,6 +354,9 @@ private:
 
   std::shared_ptr<LinkState> state_;
   ErrorReport errors_;
+  // How long the next watcher start waits after the last one; zero while
+  // scanning works.
+  std::chrono::milliseconds scanRetryDelay_{};
   bool receivedRegistered_ = false;
   bool stoppedRegistered_ = false;
 };

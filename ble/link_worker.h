@@ -19,7 +19,7 @@ void ResetLink(LinkState &state);
 struct LinkTimings {
   std::chrono::milliseconds pollPeriod{500};
   std::chrono::milliseconds operationTimeout{30000};
-  std::chrono::milliseconds maxSetupRetryDelay{4000};
+  std::chrono::milliseconds maxSetupRetryDelay{2000};
   std::chrono::seconds repeatedErrorLogInterval{60};
 };
 extern LinkTimings linkTimings;

@@ -118,9 +118,31 @@ TEST_F(Handlers, FailedStopLeavesTheWorkerScanning) {
   EXPECT_EQ(host.LogLines().back(), "Target device found.");
 }
 
-TEST_F(Handlers, WatcherStopIsOnlyLogged) {
-  OnWatcherStopped();
-  EXPECT_EQ(host.LogLines(), std::vector<std::string>{"Watcher stopped."});
+struct FakeStoppedArgs : ble::BluetoothLEAdvertisementWatcherStoppedEventArgs {
+  ble::BluetoothError error = ble::BluetoothError::Success;
+  HRESULT fails = kSOk;
+  ble::BluetoothError Error() override {
+    if (fails < 0) raise_platform_error(fails);
+    return error;
+  }
+};
+
+// Our own Stop only logs; a stop the platform made asks for a new scan, and a
+// reason that cannot be read still leaves the line in the log.
+TEST_F(Handlers, WatcherStopIsLoggedAndOnlyAPlatformStopAsksForANewScan) {
+  std::atomic<bool> interrupted{false};
+  FakeStoppedArgs args;
+  OnWatcherStopped(interrupted, args);
+  EXPECT_FALSE(interrupted.load());
+  args.error = ble::BluetoothError::RadioNotAvailable;
+  OnWatcherStopped(interrupted, args);
+  EXPECT_TRUE(interrupted.load());
+  interrupted = false;
+  args.fails = kEAccessDenied;
+  EXPECT_THROW(OnWatcherStopped(interrupted, args), hresult_access_denied);
+  EXPECT_FALSE(interrupted.load());
+  EXPECT_EQ(host.LogLines(), std::vector<std::string>(3, "Watcher stopped."));
+  EXPECT_EQ(phase.load(), Scanning) << "the handler never writes the phase";
 }
 
 TEST_F(Handlers, ConnectedIsLoggedAndChangesNothing) {
