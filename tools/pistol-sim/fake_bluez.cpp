@@ -354,14 +354,15 @@ void FakeBluez::AddAdapter() {
 void FakeBluez::SetPowered(bool on) {
   if (!adapter_.present || adapter_.powered == on) return;
   adapter_.powered = on;
+  Properties changed = {{"Powered", on}};
   if (!on) {
     for (auto &pistol : pistols_) LinkDown(pistol, "powered off");
-    const bool wasDiscovering = Discovering();
+    // BlueZ reports the end of discovery in the same signal as the power.
+    if (Discovering()) changed["Discovering"] = false;
     discoverySessions_.clear();
-    if (wasDiscovering) SetProperties(adapterPath_, kAdapter1, {{"Discovering", false}});
     for (auto &pistol : pistols_) InvalidateRssi(pistol);
   }
-  SetProperties(adapterPath_, kAdapter1, {{"Powered", on}});
+  SetProperties(adapterPath_, kAdapter1, changed);
   log_(on ? "powered on" : "powered off");
   Changed();
 }
