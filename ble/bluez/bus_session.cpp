@@ -1,6 +1,7 @@
 #include "ble/bluez/bus_session.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -207,6 +208,8 @@ void BusSession::RunPosted() {
 
 void BusSession::Run() {
   loopThread_.store(std::this_thread::get_id());
+  // Named, so a profile or a load run can find it among the host's threads.
+  pthread_setname_np(pthread_self(), "vk5-bluez");
   Start();
   while (!stopRequested_.load()) {
     RunPosted();

@@ -1,5 +1,8 @@
 #include "tools/pistol-sim/fake_bluez.h"
 
+#include <time.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -109,6 +112,7 @@ static void CancelTimer(sd_event_source *&timer) {
 }
 
 FakeBluez::~FakeBluez() {
+  if (burst_) sd_event_source_disable_unref(burst_->timer);
   for (auto &pistol : pistols_) CancelTimer(pistol.dropTimer);
   sd_event_source_disable_unref(tick_);
 }
@@ -245,6 +249,83 @@ void FakeBluez::LinkDown(Pistol &pistol, const std::string &why) {
   if (pistol.gattExported) SetProperties(pistol.characteristicPath, kCharacteristic1, {{"Notifying", false}});
   log_("link down (" + why + "): " + pistol.config.name);
   Changed();
+}
+
+static std::uint64_t MonotonicUsec() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000u + static_cast<std::uint64_t>(now.tv_nsec) / 1000u;
+}
+
+bool FakeBluez::SendNotification(Pistol &pistol, const std::vector<std::uint8_t> &bytes, const std::string &label) {
+  if (!pistol.connected || pistol.subscribers.empty() || pistol.config.misbehaviour.hideService) return false;
+  SetProperties(pistol.characteristicPath, kCharacteristic1, {{"Value", bytes}});
+  ++counts_.sent[label];
+  return true;
+}
+
+void FakeBluez::Burst(int index, std::vector<Packet> cycle, int rate, std::chrono::milliseconds duration,
+                      std::string timesPath) {
+  if (burst_ || cycle.empty() || rate <= 0) {
+    log_("burst: refused (one already runs, or nothing to send)");
+    return;
+  }
+  burst_ = std::make_unique<BurstState>();
+  burst_->pistol = index;
+  burst_->cycle = std::move(cycle);
+  burst_->rate = rate;
+  burst_->total = static_cast<std::uint64_t>(duration.count()) * static_cast<std::uint64_t>(rate) / 1000u;
+  burst_->times.reserve(burst_->total);
+  burst_->timesPath = std::move(timesPath);
+  burst_->startUsec = MonotonicUsec();
+  log_("burst: " + std::to_string(rate) + " a second for " + std::to_string(duration.count()) + " ms");
+  if (sd_event_add_time(event_, &burst_->timer, CLOCK_MONOTONIC, burst_->startUsec, 1, &OnBurstTick, this) < 0) {
+    FinishBurst();
+  }
+}
+
+// Sends whatever is due by now, so a late tick catches up and the rate holds.
+int FakeBluez::OnBurstTick(sd_event_source *source, std::uint64_t, void *userdata) {
+  auto *self = static_cast<FakeBluez *>(userdata);
+  BurstState &burst = *self->burst_;
+  const auto rate = static_cast<std::uint64_t>(burst.rate);
+  const std::uint64_t elapsed = MonotonicUsec() - burst.startUsec;
+  const std::uint64_t due = std::min(burst.total, elapsed * rate / 1'000'000u + 1);
+  Pistol &pistol = self->pistols_.at(burst.pistol);
+  while (burst.sent + burst.notSent < due) {
+    const auto &[label, bytes] = burst.cycle[(burst.sent + burst.notSent) % burst.cycle.size()];
+    const std::uint64_t now = MonotonicUsec();
+    if (self->SendNotification(pistol, bytes, label)) {
+      ++burst.sent;
+      burst.times.push_back(now);
+    } else {
+      ++burst.notSent;
+    }
+  }
+  if (burst.sent + burst.notSent >= burst.total) {
+    self->FinishBurst();
+    return 0;
+  }
+  sd_event_source_set_time(source, burst.startUsec + (burst.sent + burst.notSent) * 1'000'000u / rate);
+  sd_event_source_set_enabled(source, SD_EVENT_ON);
+  return 0;
+}
+
+void FakeBluez::FinishBurst() {
+  auto burst = std::move(burst_);
+  sd_event_source_disable_unref(burst->timer);
+  if (!burst->timesPath.empty()) {
+    if (FILE *file = std::fopen(burst->timesPath.c_str(), "w")) {
+      for (const std::uint64_t t : burst->times) std::fprintf(file, "%llu\n", static_cast<unsigned long long>(t));
+      std::fclose(file);
+    }
+  }
+  counts_.notSent += static_cast<int>(burst->notSent);
+  const double seconds = static_cast<double>(MonotonicUsec() - burst->startUsec) / 1e6;
+  char line[160];
+  std::snprintf(line, sizeof line, "burst done: sent %llu, not sent %llu, in %.3f s",
+                static_cast<unsigned long long>(burst->sent), static_cast<unsigned long long>(burst->notSent), seconds);
+  log_(line);
 }
 
 void FakeBluez::Send(int index, const std::vector<std::uint8_t> &bytes, const std::string &label) {

@@ -5,9 +5,11 @@
 // relies on (object paths, property batching, discovery and notify sessions
 // per client, GATT objects exported after the first connection and kept).
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <variant>
@@ -80,6 +82,14 @@ public:
   // Calls of this member (e.g. StartNotify, GetManagedObjects) are kept and
   // not answered while on; turning it off answers the ones kept.
   void Stall(const std::string &member, bool on);
+
+  // A load: the packets of cycle in turn, rate a second for the duration,
+  // each logged only in the summary. When timesPath is set, the monotonic
+  // time of each notification sent (microseconds, one a line) is written
+  // there before the summary line "burst done: ..." is printed.
+  using Packet = std::pair<std::string, std::vector<std::uint8_t>>;
+  void Burst(int pistol, std::vector<Packet> cycle, int rate, std::chrono::milliseconds duration,
+             std::string timesPath);
   const Counts &counts() const { return counts_; }
 
   // Called after every change a script may be waiting for.
@@ -136,6 +146,22 @@ private:
                              const std::vector<std::string> &invalidated);
   void Changed();
   void ForgetAll();
+  bool SendNotification(Pistol &pistol, const std::vector<std::uint8_t> &bytes, const std::string &label);
+  static int OnBurstTick(sd_event_source *source, std::uint64_t usec, void *userdata);
+  void FinishBurst();
+
+  struct BurstState {
+    int pistol = 0;
+    std::vector<Packet> cycle;
+    int rate = 0;
+    std::uint64_t total = 0;
+    std::uint64_t sent = 0;
+    std::uint64_t notSent = 0;
+    std::uint64_t startUsec = 0;
+    std::vector<std::uint64_t> times;
+    std::string timesPath;
+    sd_event_source *timer = nullptr;
+  };
   bool StalledNotify(const std::string &client, const std::string &path) const;
 
   struct StalledCall {
@@ -157,6 +183,7 @@ private:
   bool serviceUp_ = false;
   std::set<std::string> stalled_;
   std::vector<StalledCall> stalledCalls_;
+  std::unique_ptr<BurstState> burst_;
   sdbus::Slot objectSlot_;
   sdbus::Slot ownerSlot_;
   sd_event_source *tick_ = nullptr;

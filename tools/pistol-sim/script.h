@@ -17,6 +17,8 @@
 //   power off|on                the radio switched off and on
 //   stall MEMBER on|off         leave calls of MEMBER (e.g. StartNotify)
 //                               unanswered; off answers the ones kept
+//   burst RATE TIME             a load: fire, eject and load in turn, RATE a
+//                               second for TIME (summary line only)
 //   quit                        stop the simulator
 //
 // Blank lines and text after '#' are ignored.
@@ -44,6 +46,7 @@ struct Command {
     Adapter,
     Power,
     Stall,
+    Burst,
     Quit
   };
   Kind kind = Kind::Quit;
@@ -52,6 +55,7 @@ struct Command {
   std::vector<std::uint8_t> bytes;
   std::string label;
   int pistol = 0;
+  int rate = 0;     // Burst: notifications a second
   std::string flag; // Set: the flag; Stall: the member
   bool on = false;  // Service: start; Adapter: add; Power: on
 };
