@@ -426,11 +426,15 @@ public:
   ~Device() override {
     if (closed_->load()) return;
     // Dropped without Close: it no longer holds the link, but leaves it up.
-    auto release = [connection = connection_, path = path_] { connection->session().ReleaseDevicePath(path); };
-    if (connection_->session().OnLoopThread()) {
-      release();
+    // The task holds the session, not the connection, so the connection
+    // still ends here when this was its last user.
+    BusSession &session = connection_->session();
+    if (session.OnLoopThread()) {
+      session.ReleaseDevicePath(path_);
     } else {
-      connection_->session().Post(std::move(release));
+      session.Post([weak = connection_->weak(), path = path_] {
+        if (auto live = weak.lock()) live->ReleaseDevicePath(path);
+      });
     }
   }
 

@@ -259,7 +259,8 @@ TEST(BluezConnection, ClosingAnEarlierLookupOfTheSameDeviceLeavesTheNewLinkUp) {
   EXPECT_EQ(statuses.Size(), 0u);
   EXPECT_EQ(later->ConnectionStatus(), BluetoothConnectionStatus::Connected);
 
-  // The last holder still ends the link.
+  // The last holder still ends the link, also after a lookup let go of without Close.
+  Lookup(adapter).reset();
   later->Close();
   EXPECT_TRUE(sim->WaitForLine("link down (Disconnect)"));
 }
