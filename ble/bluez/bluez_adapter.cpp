@@ -10,6 +10,7 @@
 #include "ble/bluez/bluez_text.h"
 #include "ble/bluez/bus_session.h"
 #include "ble/bluez/event_list.h"
+#include "ble/link_worker.h"
 #include "support/blocking_wait.h"
 
 namespace ble::bluez {
@@ -72,6 +73,21 @@ void OnLoop(const BusConnection &connection, std::function<void()> task) {
 }
 
 void IgnoreReply(const CallOutcome &) {}
+
+// Waits on the link's own terms: bounded, and given up as soon as the link is
+// told to stop, so a bluetoothd that never answers cannot hold a Deactivate.
+template <class T> T AwaitOnLink(AsyncOperation<T> &operation) {
+  return blocking_get(operation, linkRunning, linkTimings.operationTimeout);
+}
+
+// Why a scan ended that nobody stopped: the radio or the service went, or
+// BlueZ ended the discovery itself.
+BluetoothError StopReason(HRESULT code) {
+  if (code == kErrorNoAdapter || code == kErrorNotReady || code == kErrorServiceNotActive) {
+    return BluetoothError::RadioNotAvailable;
+  }
+  return BluetoothError::OtherError;
+}
 
 class ByteReader final : public DataReader {
 public:
@@ -158,7 +174,7 @@ public:
     }
     auto operation = NewOperation<bool>(*connection_);
     OnLoop(*connection_, [self = shared_from_this(), operation] { self->BeginStart(operation); });
-    blocking_get(*operation);
+    AwaitOnLink(*operation);
   }
 
   void Stop() override {
@@ -180,7 +196,12 @@ public:
     // Before BlueZ has reported our discovery running, "not discovering" is stale news.
     if (present && powered && !discoveringSeen_) return;
     started_ = false;
-    RaiseStopped();
+    // Not our Stop: the scan ended under us, and the link has to start over.
+    if (session().Lost()) {
+      RaiseStopped(BluetoothError::OtherError);
+    } else {
+      RaiseStopped(present && powered ? BluetoothError::OtherError : BluetoothError::RadioNotAvailable);
+    }
   }
 
 private:
@@ -192,24 +213,35 @@ private:
       return;
     }
     auto self = shared_from_this();
-    session().Refresh([self, operation](HRESULT code) {
+    // A caller that gave up (stop or time limit) ends the sequence at the next answer.
+    auto abandoned = [operation] { return operation && !operation->Pending(); };
+    session().Refresh([self, operation, abandoned](HRESULT code) {
+      if (abandoned()) return;
       if (code < 0) return self->StartFailed(operation, code);
       const std::string adapter = self->session().AdapterPath();
       if (adapter.empty()) return self->StartFailed(operation, kErrorNoAdapter);
       self->session().Call(adapter, kAdapter1, "SetDiscoveryFilter", AppendFilter, BusSession::kShortCallUsec,
-                           [self, operation, adapter](const CallOutcome &filtered) {
+                           [self, operation, adapter, abandoned](const CallOutcome &filtered) {
+                             if (abandoned()) return;
                              // A BlueZ too old for a key refuses the whole filter; discovery still works without it.
                              if (filtered.code < 0 && filtered.code != kEInvalidArg)
                                return self->StartFailed(operation, filtered.code);
-                             self->session().Call(adapter, kAdapter1, "StartDiscovery", nullptr,
-                                                  BusSession::kShortCallUsec,
-                                                  [self, operation, adapter](const CallOutcome &started) {
-                                                    // InProgress: this connection's discovery already runs.
-                                                    if (started.code < 0 && started.code != kErrorBusy) {
-                                                      return self->StartFailed(operation, started.code);
-                                                    }
-                                                    self->Started(operation, adapter);
-                                                  });
+                             self->session().Call(
+                                 adapter, kAdapter1, "StartDiscovery", nullptr, BusSession::kShortCallUsec,
+                                 [self, operation, adapter, abandoned](const CallOutcome &started) {
+                                   // InProgress: this connection's discovery already runs.
+                                   const bool running = started.code >= 0 || started.code == kErrorBusy;
+                                   if (abandoned()) {
+                                     // Nobody waits for this scan any more: leave no session behind in BlueZ.
+                                     if (running) {
+                                       self->session().Call(adapter, kAdapter1, "StopDiscovery", nullptr,
+                                                            BusSession::kShortCallUsec, IgnoreReply);
+                                     }
+                                     return;
+                                   }
+                                   if (!running) return self->StartFailed(operation, started.code);
+                                   self->Started(operation, adapter);
+                                 });
                            });
     });
   }
@@ -231,7 +263,7 @@ private:
     if (operation) {
       operation->Failed(code);
     } else {
-      RaiseStopped();
+      RaiseStopped(StopReason(code));
     }
   }
 
@@ -280,6 +312,10 @@ public:
 
   AsyncOperationPtr<GattCommunicationStatus> WriteClientCharacteristicConfigurationDescriptorAsync(
       GattClientCharacteristicConfigurationDescriptorValue value) override;
+
+  // Loop thread.
+  void Subscribed(BusOperation<GattCommunicationStatus> &operation, bool subscribe, HRESULT code);
+  void AwaitNotifying(const std::shared_ptr<BusOperation<GattCommunicationStatus>> &operation);
 
   void OnValue(const std::vector<std::uint8_t> &bytes) override {
     if (closed_->load()) return;
@@ -387,15 +423,38 @@ public:
     return operation;
   }
 
+  ~Device() override {
+    if (closed_->load()) return;
+    // Dropped without Close: it no longer holds the link, but leaves it up.
+    // The task holds the session, not the connection, so the connection
+    // still ends here when this was its last user.
+    BusSession &session = connection_->session();
+    if (session.OnLoopThread()) {
+      session.ReleaseDevicePath(path_);
+    } else {
+      session.Post([weak = connection_->weak(), path = path_] {
+        if (auto live = weak.lock()) live->ReleaseDevicePath(path);
+      });
+    }
+  }
+
+  // Loop thread, once, when the device is handed out.
+  void Hold() { session().HoldDevicePath(path_); }
+
   void Close() override {
     if (closed_->exchange(true)) return;
-    // BlueZ keeps the link up after a client lets go, so closing takes it down.
     OnLoop(*connection_, [self = shared_from_this()] {
-      for (const std::string &path : self->subscribed_) {
-        self->session().Call(path, kCharacteristic1, "StopNotify", nullptr, BusSession::kShortCallUsec, IgnoreReply);
+      // A later lookup of the same device shares its link and its notify
+      // sessions (BlueZ keeps one per bus connection): only the last holder ends them.
+      const bool last = self->session().ReleaseDevicePath(self->path_);
+      if (last) {
+        for (const std::string &path : self->subscribed_) {
+          self->session().Call(path, kCharacteristic1, "StopNotify", nullptr, BusSession::kShortCallUsec, IgnoreReply);
+        }
+        // BlueZ keeps the link up after a client lets go, so closing takes it down.
+        self->Disconnect();
       }
       self->subscribed_.clear();
-      self->Disconnect();
     });
   }
 
@@ -507,16 +566,50 @@ AsyncOperationPtr<GattCommunicationStatus> Characteristic::WriteClientCharacteri
         self->path_, kCharacteristic1, subscribe ? "StartNotify" : "StopNotify", nullptr, BusSession::kShortCallUsec,
         [self, operation, subscribe](const CallOutcome &outcome) {
           if (!operation->Pending()) return;
-          // InProgress: this connection's subscription is already being set up.
-          const HRESULT code = subscribe && outcome.code == kErrorBusy ? kSOk : outcome.code;
-          if (code >= 0 && subscribe) {
-            if (auto device = self->device_.lock()) device->NoteSubscribed(self->path_);
-          }
-          operation->Succeed(GattStatusFromCode(code));
+          // InProgress: an earlier subscription of this connection is still
+          // being set up, and may yet fail; only Notifying tells.
+          if (subscribe && outcome.code == kErrorBusy) return self->AwaitNotifying(operation);
+          self->Subscribed(*operation, subscribe, outcome.code);
         });
     if (call != 0) operation->OnCancel([self, call] { self->connection_->session().CancelCall(call); });
   });
   return operation;
+}
+
+void Characteristic::Subscribed(BusOperation<GattCommunicationStatus> &operation, bool subscribe, HRESULT code) {
+  if (code >= 0 && subscribe) {
+    if (auto device = device_.lock()) device->NoteSubscribed(path_);
+  }
+  operation.Succeed(GattStatusFromCode(code));
+}
+
+void Characteristic::AwaitNotifying(const std::shared_ptr<BusOperation<GattCommunicationStatus>> &operation) {
+  struct Wait {
+    std::uint64_t waiter = 0;
+    std::uint64_t timer = 0;
+    bool done = false;
+  };
+  auto wait = std::make_shared<Wait>();
+  auto self = shared_from_this();
+  auto finish = [self, operation, wait](HRESULT code) {
+    if (wait->done) return;
+    wait->done = true;
+    BusSession &session = self->connection_->session();
+    session.CancelTimer(wait->timer);
+    session.CancelWhenNotifying(wait->waiter);
+    if (!operation->Pending()) return;
+    self->Subscribed(*operation, true, code);
+  };
+  BusSession &session = connection_->session();
+  wait->waiter = session.WhenNotifying(path_, finish);
+  if (wait->done) return;
+  wait->timer = session.AddTimer(std::chrono::milliseconds(BusSession::kShortCallUsec / 1000),
+                                 [finish] { finish(kErrorTimeout); });
+  operation->OnCancel([self, wait] {
+    wait->done = true;
+    self->connection_->session().CancelTimer(wait->timer);
+    self->connection_->session().CancelWhenNotifying(wait->waiter);
+  });
 }
 
 } // namespace
@@ -549,7 +642,7 @@ std::shared_ptr<BluetoothLEAdvertisementWatcher> BluezAdapter::CreateWatcher() {
       operation->Succeed(true);
     });
   });
-  blocking_get(*operation);
+  AwaitOnLink(*operation);
   return watcher;
 }
 
@@ -566,6 +659,7 @@ AsyncOperationPtr<std::shared_ptr<BluetoothLEDevice>> BluezAdapter::FromBluetoot
       const std::string path = session.DevicePathFor(address);
       if (path.empty()) return operation->Succeed(nullptr);
       auto device = std::make_shared<Device>(connection, path, *session.Find(path));
+      device->Hold();
       session.AddListener(path, std::weak_ptr<DeviceListener>(device));
       operation->Succeed(device);
     });

@@ -6,8 +6,12 @@
 // adapter hands out; it closes, and its loop thread ends, when the last of
 // those objects is dropped, so each run of the link gets a connection of its
 // own. Event handlers run on the loop thread. Calls that wait for BlueZ
-// (CreateWatcher, a watcher's Start from any other thread) block the calling
-// thread for at most a few seconds each; no call waits on the loop thread.
+// (CreateWatcher, a watcher's Start from any other thread) wait as the link
+// does: within the link's operation timeout, and no longer once linkRunning
+// is cleared (they then raise hresult_canceled); no call waits on the loop
+// thread. A watcher that BlueZ stops on its own (service, adapter, radio or
+// bus gone) raises Stopped with an error other than Success; a dead bus
+// connection is replaced by the next CreateWatcher or lookup.
 // Failures raise the codes of bluez_error.h.
 
 #include <memory>

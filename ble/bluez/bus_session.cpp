@@ -1,6 +1,7 @@
 #include "ble/bluez/bus_session.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -92,6 +93,7 @@ int ReadProperty(sd_bus_message *m, std::string_view interface, std::string_view
   } else if (interface == kCharacteristic1) {
     if (key == "UUID" && type == "s") return ReadText(m, 's', object.uuid);
     if (key == "Service" && type == "o") return ReadText(m, 'o', object.owner);
+    if (key == "Notifying" && type == "b") return ReadBool(m, object.notifying);
     if (key == "Value" && type == "ay") {
       news.hasValue = true;
       return ReadBytes(m, news.value);
@@ -206,6 +208,8 @@ void BusSession::RunPosted() {
 
 void BusSession::Run() {
   loopThread_.store(std::this_thread::get_id());
+  // Named, so a profile or a load run can find it among the host's threads.
+  pthread_setname_np(pthread_self(), "vk5-bluez");
   Start();
   while (!stopRequested_.load()) {
     RunPosted();
@@ -298,6 +302,8 @@ void BusSession::Teardown() {
   }
   auto waiters = std::move(waiters_);
   for (auto &[id, waiter] : waiters) waiter.fn(kErrorCancelled);
+  auto notifyWaiters = std::move(notifyWaiters_);
+  for (auto &[id, waiter] : notifyWaiters) waiter.fn(kErrorCancelled);
   timers_.clear();
   bluezMatch_ = sdbus::Slot();
   ownerMatch_ = sdbus::Slot();
@@ -328,6 +334,23 @@ void BusSession::ForgetBluez() {
     NotifyDevice(path);
     SettleWaiters(path);
   }
+  SettleNotifyWaiters();
+}
+
+// An adapter that goes takes its devices and their GATT objects with it,
+// whatever order BlueZ reports their removal in.
+void BusSession::ForgetUnder(const std::string &adapterPath) {
+  std::vector<std::string> devices;
+  std::erase_if(objects_, [&](const auto &entry) {
+    if (!IsUnder(entry.first, adapterPath)) return false;
+    if (entry.second.isDevice) devices.push_back(entry.first);
+    return true;
+  });
+  for (const auto &path : devices) {
+    NotifyDevice(path);
+    SettleWaiters(path);
+  }
+  SettleNotifyWaiters();
 }
 
 std::uint64_t BusSession::Call(const std::string &path, const char *interface, const char *member,
@@ -421,6 +444,7 @@ void BusSession::Refresh(std::function<void(HRESULT)> done) {
            NotifyDevice(path);
            SettleWaiters(path);
          }
+         SettleNotifyWaiters();
          done(kSOk);
        });
 }
@@ -502,6 +526,45 @@ void BusSession::SettleWaiters(const std::string &path) {
     return true;
   });
   for (auto &fn : settled) fn(code);
+}
+
+std::uint64_t BusSession::WhenNotifying(const std::string &characteristicPath, std::function<void(HRESULT)> fn) {
+  const std::uint64_t id = ++nextId_;
+  notifyWaiters_.emplace(id, ResolveWaiter{characteristicPath, std::move(fn)});
+  SettleNotifyWaiters();
+  return id;
+}
+
+void BusSession::CancelWhenNotifying(std::uint64_t id) {
+  notifyWaiters_.erase(id);
+}
+
+void BusSession::SettleNotifyWaiters() {
+  std::vector<std::pair<std::function<void(HRESULT)>, HRESULT>> settled;
+  std::erase_if(notifyWaiters_, [&](auto &entry) {
+    const BluezObject *object = Find(entry.second.path);
+    HRESULT code = kSOk;
+    if (!object || !object->isCharacteristic) {
+      code = lost_.load() ? kErrorNoBus : kErrorNotFound;
+    } else if (!object->notifying) {
+      return false;
+    }
+    settled.emplace_back(std::move(entry.second.fn), code);
+    return true;
+  });
+  for (auto &[fn, code] : settled) fn(code);
+}
+
+void BusSession::HoldDevicePath(const std::string &devicePath) {
+  ++deviceHolders_[devicePath];
+}
+
+bool BusSession::ReleaseDevicePath(const std::string &devicePath) {
+  const auto it = deviceHolders_.find(devicePath);
+  if (it == deviceHolders_.end()) return true;
+  if (--it->second > 0) return false;
+  deviceHolders_.erase(it);
+  return true;
 }
 
 void BusSession::AddListener(std::weak_ptr<DiscoveryListener> listener) {
@@ -616,6 +679,7 @@ int BusSession::HandleInterfacesRemoved(sd_bus_message *message) {
   if (Contains(interfaces, kCharacteristic1)) object.isCharacteristic = false;
   if (object.Empty()) objects_.erase(it);
   if (Contains(interfaces, kAdapter1)) {
+    ForgetUnder(path);
     ChooseAdapter();
     NotifyAdapter();
   }
@@ -623,6 +687,7 @@ int BusSession::HandleInterfacesRemoved(sd_bus_message *message) {
     NotifyDevice(path);
     SettleWaiters(path);
   }
+  if (Contains(interfaces, kCharacteristic1)) SettleNotifyWaiters();
   return 0;
 }
 
@@ -666,8 +731,11 @@ int BusSession::HandlePropertiesChanged(sd_bus_message *message) {
     }
     NotifyDevice(path);
     SettleWaiters(path);
-  } else if (interface == kCharacteristic1 && news.hasValue) {
-    for (const auto &listener : Live(valueListeners_, path)) listener->OnValue(news.value);
+  } else if (interface == kCharacteristic1) {
+    if (news.hasValue) {
+      for (const auto &listener : Live(valueListeners_, path)) listener->OnValue(news.value);
+    }
+    if (Contains(news.keys, "Notifying")) SettleNotifyWaiters();
   }
   return 0;
 }

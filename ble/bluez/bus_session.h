@@ -39,6 +39,7 @@ struct BluezObject {
 
   bool isService = false;
   bool isCharacteristic = false;
+  bool notifying = false;
   std::string uuid;
   // The owning device (of a service) or service (of a characteristic).
   std::string owner;
@@ -132,6 +133,17 @@ public:
   std::uint64_t WhenServicesResolved(const std::string &devicePath, std::function<void(HRESULT)> fn);
   void CancelWhenServicesResolved(std::uint64_t id);
 
+  // Loop thread. fn(0) once the characteristic's Notifying is true, fn(code)
+  // if the characteristic vanishes or the session ends first.
+  std::uint64_t WhenNotifying(const std::string &characteristicPath, std::function<void(HRESULT)> fn);
+  void CancelWhenNotifying(std::uint64_t id);
+
+  // Loop thread. Device objects handed out for one BlueZ device share its
+  // link: each holds the path while open, and only the last to let go may
+  // end the link. ReleaseDevicePath is true for that last one.
+  void HoldDevicePath(const std::string &devicePath);
+  bool ReleaseDevicePath(const std::string &devicePath);
+
   // Loop thread.
   void AddListener(std::weak_ptr<DiscoveryListener> listener);
   void AddListener(const std::string &devicePath, std::weak_ptr<DeviceListener> listener);
@@ -173,6 +185,8 @@ private:
   void NotifyAdapter();
   void NotifyDevice(const std::string &path);
   void SettleWaiters(const std::string &path);
+  void SettleNotifyWaiters();
+  void ForgetUnder(const std::string &adapterPath);
 
   sdbus::Bus bus_;
   int wakeFd_ = -1;
@@ -189,6 +203,8 @@ private:
   std::map<std::uint64_t, std::unique_ptr<PendingCall>> calls_;
   std::map<std::uint64_t, Timer> timers_;
   std::map<std::uint64_t, ResolveWaiter> waiters_;
+  std::map<std::uint64_t, ResolveWaiter> notifyWaiters_;
+  std::map<std::string, int> deviceHolders_;
   sdbus::Slot bluezMatch_;
   sdbus::Slot ownerMatch_;
 

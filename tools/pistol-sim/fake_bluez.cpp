@@ -1,6 +1,10 @@
 #include "tools/pistol-sim/fake_bluez.h"
 
+#include <time.h>
+
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "ble/bluez/bluez_text.h"
@@ -108,30 +112,38 @@ static void CancelTimer(sd_event_source *&timer) {
 }
 
 FakeBluez::~FakeBluez() {
+  if (burst_) sd_event_source_disable_unref(burst_->timer);
   for (auto &pistol : pistols_) CancelTimer(pistol.dropTimer);
   sd_event_source_disable_unref(tick_);
 }
 
+namespace {
+
+FakeBluez::Properties AdapterProperties(bool powered) {
+  return {
+      {"Address", std::string("00:1A:7D:DA:71:13")},
+      {"AddressType", std::string("public")},
+      {"Name", std::string("pistol-sim")},
+      {"Alias", std::string("pistol-sim")},
+      {"Powered", powered},
+      {"Discovering", false},
+      {"Discoverable", false},
+      {"Pairable", true},
+      {"UUIDs", std::vector<std::string>{}},
+  };
+}
+
+} // namespace
+
 int FakeBluez::Start() {
-  if (adapter_.present) {
-    objects_[adapterPath_][kAdapter1] = {
-        {"Address", std::string("00:1A:7D:DA:71:13")},
-        {"AddressType", std::string("public")},
-        {"Name", std::string("pistol-sim")},
-        {"Alias", std::string("pistol-sim")},
-        {"Powered", adapter_.powered},
-        {"Discovering", false},
-        {"Discoverable", false},
-        {"Pairable", true},
-        {"UUIDs", std::vector<std::string>{}},
-    };
-  }
+  if (adapter_.present) objects_[adapterPath_][kAdapter1] = AdapterProperties(adapter_.powered);
   int r = sd_bus_add_fallback(bus_, objectSlot_.out(), "/", &OnMessage, this);
   if (r >= 0) {
     r = sd_bus_match_signal(bus_, ownerSlot_.out(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
                             "org.freedesktop.DBus", "NameOwnerChanged", &OnNameOwnerChanged, this);
   }
   if (r >= 0) r = sd_bus_request_name(bus_, "org.bluez", 0);
+  serviceUp_ = r >= 0;
   if (r >= 0) {
     r = sd_event_add_time_relative(event_, &tick_, CLOCK_MONOTONIC,
                                    static_cast<std::uint64_t>(adapter_.advertisingIntervalMs) * 1000u, 1000,
@@ -239,6 +251,83 @@ void FakeBluez::LinkDown(Pistol &pistol, const std::string &why) {
   Changed();
 }
 
+static std::uint64_t MonotonicUsec() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000u + static_cast<std::uint64_t>(now.tv_nsec) / 1000u;
+}
+
+bool FakeBluez::SendNotification(Pistol &pistol, const std::vector<std::uint8_t> &bytes, const std::string &label) {
+  if (!pistol.connected || pistol.subscribers.empty() || pistol.config.misbehaviour.hideService) return false;
+  SetProperties(pistol.characteristicPath, kCharacteristic1, {{"Value", bytes}});
+  ++counts_.sent[label];
+  return true;
+}
+
+void FakeBluez::Burst(int index, std::vector<Packet> cycle, int rate, std::chrono::milliseconds duration,
+                      std::string timesPath) {
+  if (burst_ || cycle.empty() || rate <= 0) {
+    log_("burst: refused (one already runs, or nothing to send)");
+    return;
+  }
+  burst_ = std::make_unique<BurstState>();
+  burst_->pistol = index;
+  burst_->cycle = std::move(cycle);
+  burst_->rate = rate;
+  burst_->total = static_cast<std::uint64_t>(duration.count()) * static_cast<std::uint64_t>(rate) / 1000u;
+  burst_->times.reserve(burst_->total);
+  burst_->timesPath = std::move(timesPath);
+  burst_->startUsec = MonotonicUsec();
+  log_("burst: " + std::to_string(rate) + " a second for " + std::to_string(duration.count()) + " ms");
+  if (sd_event_add_time(event_, &burst_->timer, CLOCK_MONOTONIC, burst_->startUsec, 1, &OnBurstTick, this) < 0) {
+    FinishBurst();
+  }
+}
+
+// Sends whatever is due by now, so a late tick catches up and the rate holds.
+int FakeBluez::OnBurstTick(sd_event_source *source, std::uint64_t, void *userdata) {
+  auto *self = static_cast<FakeBluez *>(userdata);
+  BurstState &burst = *self->burst_;
+  const auto rate = static_cast<std::uint64_t>(burst.rate);
+  const std::uint64_t elapsed = MonotonicUsec() - burst.startUsec;
+  const std::uint64_t due = std::min(burst.total, elapsed * rate / 1'000'000u + 1);
+  Pistol &pistol = self->pistols_.at(burst.pistol);
+  while (burst.sent + burst.notSent < due) {
+    const auto &[label, bytes] = burst.cycle[(burst.sent + burst.notSent) % burst.cycle.size()];
+    const std::uint64_t now = MonotonicUsec();
+    if (self->SendNotification(pistol, bytes, label)) {
+      ++burst.sent;
+      burst.times.push_back(now);
+    } else {
+      ++burst.notSent;
+    }
+  }
+  if (burst.sent + burst.notSent >= burst.total) {
+    self->FinishBurst();
+    return 0;
+  }
+  sd_event_source_set_time(source, burst.startUsec + (burst.sent + burst.notSent) * 1'000'000u / rate);
+  sd_event_source_set_enabled(source, SD_EVENT_ON);
+  return 0;
+}
+
+void FakeBluez::FinishBurst() {
+  auto burst = std::move(burst_);
+  sd_event_source_disable_unref(burst->timer);
+  if (!burst->timesPath.empty()) {
+    if (FILE *file = std::fopen(burst->timesPath.c_str(), "w")) {
+      for (const std::uint64_t t : burst->times) std::fprintf(file, "%llu\n", static_cast<unsigned long long>(t));
+      std::fclose(file);
+    }
+  }
+  counts_.notSent += static_cast<int>(burst->notSent);
+  const double seconds = static_cast<double>(MonotonicUsec() - burst->startUsec) / 1e6;
+  char line[160];
+  std::snprintf(line, sizeof line, "burst done: sent %llu, not sent %llu, in %.3f s",
+                static_cast<unsigned long long>(burst->sent), static_cast<unsigned long long>(burst->notSent), seconds);
+  log_(line);
+}
+
 void FakeBluez::Send(int index, const std::vector<std::uint8_t> &bytes, const std::string &label) {
   Pistol &pistol = pistols_.at(index);
   if (!pistol.connected || pistol.subscribers.empty() || pistol.config.misbehaviour.hideService) {
@@ -280,6 +369,115 @@ void FakeBluez::SetFlag(int index, const std::string &flag, bool on) {
   if (flag == "hide-service") m.hideService = on;
   if (flag == "fail-notify") m.failNotify = on;
   log_(flag + (on ? " on" : " off") + ": " + pistols_.at(index).config.name);
+}
+
+void FakeBluez::ForgetAll() {
+  for (auto &pistol : pistols_) {
+    CancelTimer(pistol.dropTimer);
+    pistol.connected = pistol.known = pistol.gattExported = pistol.announced = false;
+    pistol.subscribers.clear();
+    if (pistol.hungConnect) {
+      sd_bus_reply_method_errorf(pistol.hungConnect.get(), "org.freedesktop.DBus.Error.NoReply", "Service gone");
+      pistol.hungConnect = sdbus::Message();
+    }
+  }
+  discoverySessions_.clear();
+}
+
+void FakeBluez::StopService() {
+  if (!serviceUp_) return;
+  sd_bus_release_name(bus_, "org.bluez");
+  serviceUp_ = false;
+  ForgetAll();
+  objects_.clear();
+  for (auto &call : stalledCalls_) {
+    sd_bus_reply_method_errorf(call.message.get(), "org.freedesktop.DBus.Error.NoReply", "Service gone");
+  }
+  stalledCalls_.clear();
+  log_("service stopped: org.bluez released");
+  Changed();
+}
+
+void FakeBluez::StartService() {
+  if (serviceUp_) return;
+  if (adapter_.present) objects_[adapterPath_][kAdapter1] = AdapterProperties(adapter_.powered);
+  const int r = sd_bus_request_name(bus_, "org.bluez", 0);
+  serviceUp_ = r >= 0;
+  log_(serviceUp_ ? "service started: org.bluez taken" : "service start failed: " + std::string(strerror(-r)));
+  Changed();
+}
+
+void FakeBluez::RemoveAdapter() {
+  if (!adapter_.present) return;
+  adapter_.present = false;
+  // BlueZ drops the adapter's devices, with their GATT objects, before the adapter.
+  for (auto &pistol : pistols_) {
+    if (pistol.gattExported) {
+      RemoveObject(pistol.characteristicPath);
+      RemoveObject(pistol.servicePath);
+    }
+    if (pistol.known) RemoveObject(pistol.path);
+  }
+  ForgetAll();
+  RemoveObject(adapterPath_);
+  log_("adapter removed: " + adapterPath_);
+  Changed();
+}
+
+void FakeBluez::AddAdapter() {
+  if (adapter_.present) return;
+  adapter_.present = true;
+  AddObject(adapterPath_, {{kAdapter1, AdapterProperties(adapter_.powered)}});
+  log_("adapter added: " + adapterPath_);
+  Changed();
+}
+
+void FakeBluez::SetPowered(bool on) {
+  if (!adapter_.present || adapter_.powered == on) return;
+  adapter_.powered = on;
+  Properties changed = {{"Powered", on}};
+  if (!on) {
+    for (auto &pistol : pistols_) LinkDown(pistol, "powered off");
+    // BlueZ reports the end of discovery in the same signal as the power.
+    if (Discovering()) changed["Discovering"] = false;
+    discoverySessions_.clear();
+    for (auto &pistol : pistols_) InvalidateRssi(pistol);
+  }
+  SetProperties(adapterPath_, kAdapter1, changed);
+  log_(on ? "powered on" : "powered off");
+  Changed();
+}
+
+void FakeBluez::Stall(const std::string &member, bool on) {
+  if (on) {
+    stalled_.insert(member);
+    log_("stalling " + member);
+    return;
+  }
+  stalled_.erase(member);
+  log_("answering " + member);
+  std::vector<StalledCall> kept;
+  std::erase_if(stalledCalls_, [&](StalledCall &call) {
+    if (call.member != member) return false;
+    kept.push_back(std::move(call));
+    return true;
+  });
+  for (auto &call : kept) {
+    const int r = OnMessage(call.message.get(), this, nullptr);
+    // What sd-bus itself answers for a call no handler took.
+    if (r == 0) {
+      sd_bus_reply_method_errorf(call.message.get(), "org.freedesktop.DBus.Error.UnknownObject", "Unknown object");
+    } else if (r < 0) {
+      sd_bus_reply_method_errno(call.message.get(), r, nullptr);
+    }
+  }
+}
+
+bool FakeBluez::StalledNotify(const std::string &client, const std::string &path) const {
+  for (const auto &call : stalledCalls_) {
+    if (call.member == "StartNotify" && call.client == client && call.path == path) return true;
+  }
+  return false;
 }
 
 FakeBluez::Pistol *FakeBluez::PistolAt(const std::string &path, bool characteristic) {
@@ -346,6 +544,20 @@ int FakeBluez::OnMessage(sd_bus_message *m, void *userdata, sd_bus_error *) {
   const std::string path = sd_bus_message_get_path(m);
   const std::string interface = sd_bus_message_get_interface(m) ? sd_bus_message_get_interface(m) : "";
   const std::string member = sd_bus_message_get_member(m);
+  if (!self->serviceUp_) {
+    return sd_bus_reply_method_errorf(m, "org.freedesktop.DBus.Error.ServiceUnknown", "org.bluez is not running");
+  }
+  if (self->stalled_.contains(member)) {
+    const std::string client = Sender(m);
+    // A second subscription while the first is still being set up, as BlueZ answers it.
+    if (member == "StartNotify" && self->StalledNotify(client, path)) {
+      self->log_("StartNotify from " + client + ": InProgress (an earlier one is pending)");
+      return sd_bus_reply_method_errorf(m, "org.bluez.Error.InProgress", "In Progress");
+    }
+    self->stalledCalls_.push_back({member, client, path, sdbus::Message::Ref(m)});
+    self->log_("stalled: " + member + " from " + client);
+    return 1;
+  }
   if (interface == "org.freedesktop.DBus.ObjectManager" && member == "GetManagedObjects" && path == "/") {
     return self->HandleManagedObjects(m);
   }

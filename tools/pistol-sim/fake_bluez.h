@@ -5,9 +5,11 @@
 // relies on (object paths, property batching, discovery and notify sessions
 // per client, GATT objects exported after the first connection and kept).
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <variant>
@@ -66,6 +68,28 @@ public:
   void Drop(int pistol);
   void Reappear(int pistol);
   void SetFlag(int pistol, const std::string &flag, bool on);
+
+  // bluetoothd stopping (or crashing) and starting again: the name org.bluez
+  // is released and taken back; everything BlueZ knew is forgotten, and calls
+  // left unanswered get the bus's NoReply, as when its connection closes.
+  void StopService();
+  void StartService();
+  // The adapter unplugged (its devices go with it) and plugged back in.
+  void RemoveAdapter();
+  void AddAdapter();
+  // The radio switched off (links and discovery end) and on.
+  void SetPowered(bool on);
+  // Calls of this member (e.g. StartNotify, GetManagedObjects) are kept and
+  // not answered while on; turning it off answers the ones kept.
+  void Stall(const std::string &member, bool on);
+
+  // A load: the packets of cycle in turn, rate a second for the duration,
+  // each logged only in the summary. When timesPath is set, the monotonic
+  // time of each notification sent (microseconds, one a line) is written
+  // there before the summary line "burst done: ..." is printed.
+  using Packet = std::pair<std::string, std::vector<std::uint8_t>>;
+  void Burst(int pistol, std::vector<Packet> cycle, int rate, std::chrono::milliseconds duration,
+             std::string timesPath);
   const Counts &counts() const { return counts_; }
 
   // Called after every change a script may be waiting for.
@@ -121,6 +145,31 @@ private:
   void EmitPropertiesChanged(const std::string &path, const std::string &interface, const Properties &changed,
                              const std::vector<std::string> &invalidated);
   void Changed();
+  void ForgetAll();
+  bool SendNotification(Pistol &pistol, const std::vector<std::uint8_t> &bytes, const std::string &label);
+  static int OnBurstTick(sd_event_source *source, std::uint64_t usec, void *userdata);
+  void FinishBurst();
+
+  struct BurstState {
+    int pistol = 0;
+    std::vector<Packet> cycle;
+    int rate = 0;
+    std::uint64_t total = 0;
+    std::uint64_t sent = 0;
+    std::uint64_t notSent = 0;
+    std::uint64_t startUsec = 0;
+    std::vector<std::uint64_t> times;
+    std::string timesPath;
+    sd_event_source *timer = nullptr;
+  };
+  bool StalledNotify(const std::string &client, const std::string &path) const;
+
+  struct StalledCall {
+    std::string member;
+    std::string client;
+    std::string path;
+    sdbus::Message message;
+  };
 
   sd_bus *bus_;
   sd_event *event_;
@@ -131,6 +180,10 @@ private:
   std::string adapterPath_ = "/org/bluez/hci0";
   std::map<std::string, Interfaces> objects_;
   std::set<std::string> discoverySessions_;
+  bool serviceUp_ = false;
+  std::set<std::string> stalled_;
+  std::vector<StalledCall> stalledCalls_;
+  std::unique_ptr<BurstState> burst_;
   sdbus::Slot objectSlot_;
   sdbus::Slot ownerSlot_;
   sd_event_source *tick_ = nullptr;

@@ -38,6 +38,9 @@ constexpr const char *kUsage = R"(usage: pistol-sim [options]
   --powered-off               the adapter is powered off
   --no-adapter                BlueZ without an adapter
   --advertising-interval MS   time between advertisements (default 250)
+  --send-times FILE           a burst writes the time of each notification here
+  --stall MEMBER              leave calls of MEMBER unanswered from the start
+                              (repeatable; "stall MEMBER off" answers them)
 )";
 
 timespec startTime{};
@@ -54,7 +57,8 @@ void Say(const std::string &text) {
 // Runs one command source in order; waits pause only this source.
 class Runner {
 public:
-  Runner(std::string name, FakeBluez &bluez, sd_event *event) : name_(std::move(name)), bluez_(bluez), event_(event) {}
+  Runner(std::string name, FakeBluez &bluez, sd_event *event, std::string sendTimes)
+      : name_(std::move(name)), bluez_(bluez), event_(event), sendTimes_(std::move(sendTimes)) {}
   ~Runner() { sd_event_source_disable_unref(timer_); }
 
   void Push(Command command) {
@@ -128,6 +132,25 @@ private:
       case Command::Kind::Set:
         bluez_.SetFlag(pistol_, command.flag, command.on);
         break;
+      case Command::Kind::Service:
+        command.on ? bluez_.StartService() : bluez_.StopService();
+        break;
+      case Command::Kind::Adapter:
+        command.on ? bluez_.AddAdapter() : bluez_.RemoveAdapter();
+        break;
+      case Command::Kind::Power:
+        bluez_.SetPowered(command.on);
+        break;
+      case Command::Kind::Stall:
+        bluez_.Stall(command.flag, command.on);
+        break;
+      case Command::Kind::Burst:
+        bluez_.Burst(pistol_,
+                     {{"fire", pistolsim::TriggerPacket()},
+                      {"eject", pistolsim::EjectPacket()},
+                      {"load", pistolsim::LoadPacket()}},
+                     command.rate, command.duration, sendTimes_);
+        break;
       case Command::Kind::Quit:
         Say(name_ + ": quit");
         sd_event_exit(event_, 0);
@@ -144,6 +167,7 @@ private:
   std::optional<Command::Kind> condition_;
   sd_event_source *timer_ = nullptr;
   int pistol_ = 0;
+  std::string sendTimes_;
 };
 
 struct StdinReader {
@@ -197,6 +221,8 @@ int main(int argc, char **argv) {
   bool poweredOff = false;
   bool noAdapter = false;
   bool noStdin = false;
+  std::vector<std::string> stalled;
+  std::string sendTimes;
   const std::vector<std::string> args(argv + 1, argv + argc);
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string &arg = args[i];
@@ -230,6 +256,10 @@ int main(int argc, char **argv) {
         poweredOff = true;
       } else if (arg == "--no-adapter") {
         noAdapter = true;
+      } else if (arg == "--send-times") {
+        sendTimes = value();
+      } else if (arg == "--stall") {
+        stalled.push_back(value());
       } else if (arg == "--advertising-interval") {
         adapter.advertisingIntervalMs = std::clamp(std::stoi(value()), 10, 10000);
       } else {
@@ -299,8 +329,9 @@ int main(int argc, char **argv) {
       std::fprintf(stderr, "pistol-sim: cannot serve org.bluez: %s\n", strerror(-r));
       return 1;
     }
-    Runner scriptRunner("script", bluez, event);
-    Runner stdinRunner("stdin", bluez, event);
+    for (const auto &member : stalled) bluez.Stall(member, true);
+    Runner scriptRunner("script", bluez, event, sendTimes);
+    Runner stdinRunner("stdin", bluez, event, sendTimes);
     bluez.onStateChange = [&] {
       scriptRunner.Poke();
       stdinRunner.Poke();

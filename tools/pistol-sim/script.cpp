@@ -120,6 +120,39 @@ ParseResult ParseLine(std::string_view line) {
     command.pistol = index;
     return Ok(command);
   }
+  // Two-state commands: the word that turns the thing on, and the one that turns it off.
+  auto toggle = [&](Command::Kind kind, std::string_view on, std::string_view off) {
+    if (words.size() != 2 || (words[1] != on && words[1] != off)) {
+      return Error("usage: " + std::string(verb) + " " + std::string(on) + "|" + std::string(off));
+    }
+    command.kind = kind;
+    command.on = words[1] == on;
+    return Ok(command);
+  };
+  if (verb == "service") return toggle(Command::Kind::Service, "start", "stop");
+  if (verb == "adapter") return toggle(Command::Kind::Adapter, "add", "remove");
+  if (verb == "power") return toggle(Command::Kind::Power, "on", "off");
+  if (verb == "burst") {
+    int rate = 0;
+    if (words.size() != 3) return Error("usage: burst RATE TIME");
+    const auto [end, ec] = std::from_chars(words[1].data(), words[1].data() + words[1].size(), rate);
+    if (ec != std::errc() || end != words[1].data() + words[1].size() || rate < 1 || rate > 100000) {
+      return Error("bad rate '" + std::string(words[1]) + "' (1 to 100000 a second)");
+    }
+    const auto duration = ParseDuration(words[2]);
+    if (!duration) return Error("bad time '" + std::string(words[2]) + "' (use e.g. 200ms or 1.5s)");
+    command.kind = Command::Kind::Burst;
+    command.rate = rate;
+    command.duration = *duration;
+    return Ok(command);
+  }
+  if (verb == "stall") {
+    if (words.size() != 3 || (words[2] != "on" && words[2] != "off")) return Error("usage: stall MEMBER on|off");
+    command.kind = Command::Kind::Stall;
+    command.flag = words[1];
+    command.on = words[2] == "on";
+    return Ok(command);
+  }
   if (verb == "set") {
     if (words.size() != 3 || (words[2] != "on" && words[2] != "off")) return Error("usage: set FLAG on|off");
     if (std::find(std::begin(kFlags), std::end(kFlags), words[1]) == std::end(kFlags)) {

@@ -12,6 +12,13 @@
 //   use 2                       later commands act on pistol 2 (1-based)
 //   set FLAG on|off             misbehaviour: refuse-connect, hang-connect,
 //                               hide-service, fail-notify
+//   service stop|start          bluetoothd going away and coming back
+//   adapter remove|add          the adapter unplugged and plugged back in
+//   power off|on                the radio switched off and on
+//   stall MEMBER on|off         leave calls of MEMBER (e.g. StartNotify)
+//                               unanswered; off answers the ones kept
+//   burst RATE TIME             a load: fire, eject and load in turn, RATE a
+//                               second for TIME (summary line only)
 //   quit                        stop the simulator
 //
 // Blank lines and text after '#' are ignored.
@@ -26,15 +33,31 @@
 namespace pistolsim {
 
 struct Command {
-  enum class Kind { Wait, WaitSubscribed, WaitConnected, Send, Drop, Reappear, Use, Set, Quit };
+  enum class Kind {
+    Wait,
+    WaitSubscribed,
+    WaitConnected,
+    Send,
+    Drop,
+    Reappear,
+    Use,
+    Set,
+    Service,
+    Adapter,
+    Power,
+    Stall,
+    Burst,
+    Quit
+  };
   Kind kind = Kind::Quit;
   std::chrono::milliseconds duration{0};
   // Send: the packet, and the button name for the log ("raw" for raw bytes).
   std::vector<std::uint8_t> bytes;
   std::string label;
   int pistol = 0;
-  std::string flag;
-  bool on = false;
+  int rate = 0;     // Burst: notifications a second
+  std::string flag; // Set: the flag; Stall: the member
+  bool on = false;  // Service: start; Adapter: add; Power: on
 };
 
 struct ParseResult {

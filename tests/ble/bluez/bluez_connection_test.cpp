@@ -157,6 +157,114 @@ TEST(BluezConnection, APeerDroppingTheLinkReportsDisconnectedAndItReconnectsWhen
   EXPECT_EQ(sim->CountLines("connected: Pistol"), 2);
 }
 
+// However the service goes (bluetoothd stopping, the adapter unplugged, the
+// radio off), a connected device says so: it is the link's only sign.
+TEST(BluezConnection, AConnectedDeviceWhoseServiceGoesReportsDisconnected) {
+  for (const char *loss : {"service stop", "adapter remove", "power off"}) {
+    SCOPED_TRACE(loss);
+    PrivateBus bus;
+    auto sim = StartSimulator(bus);
+    BluezAdapter adapter(bus.address());
+    Discover(adapter);
+    auto device = Lookup(adapter);
+    ASSERT_NE(device, nullptr);
+    Recorder<BluetoothConnectionStatus> statuses;
+    RecordStatus(*device, statuses);
+    auto characteristic = ButtonCharacteristic(*device);
+    ASSERT_NE(characteristic, nullptr);
+    ASSERT_EQ(Subscribe(*characteristic), GattCommunicationStatus::Success);
+    ASSERT_TRUE(statuses.WaitForCount(1));
+
+    sim->Send(loss);
+    ASSERT_TRUE(statuses.WaitForCount(2));
+    EXPECT_EQ(statuses.Items().back(), BluetoothConnectionStatus::Disconnected);
+    EXPECT_EQ(device->ConnectionStatus(), BluetoothConnectionStatus::Disconnected);
+    device->Close();
+  }
+}
+
+// BlueZ answers InProgress while an earlier subscription of the same bus
+// connection is still being set up; that one may yet fail, so only a
+// characteristic that is notifying counts as subscribed.
+TEST(BluezConnection, ASubscriptionAnsweredInProgressSucceedsOnlyOnceTheCharacteristicIsNotifying) {
+  for (const bool earlierCompletes : {true, false}) {
+    SCOPED_TRACE(earlierCompletes ? "the earlier subscription completes" : "it never does");
+    PrivateBus bus;
+    auto sim = StartSimulator(bus, {"--stall", "StartNotify"});
+    BluezAdapter adapter(bus.address());
+    Discover(adapter);
+    auto device = Lookup(adapter);
+    ASSERT_NE(device, nullptr);
+    auto characteristic = ButtonCharacteristic(*device);
+    ASSERT_NE(characteristic, nullptr);
+    auto subscribe = [&] {
+      return characteristic->WriteClientCharacteristicConfigurationDescriptorAsync(
+          GattClientCharacteristicConfigurationDescriptorValue::Notify);
+    };
+    // The first one is given up on, as the link's bounded wait does.
+    auto first = subscribe();
+    ASSERT_TRUE(sim->WaitForLine("stalled: StartNotify"));
+    first->Cancel();
+
+    auto second = subscribe();
+    ASSERT_TRUE(sim->WaitForLine("InProgress"));
+    // A round trip on the same connection: the InProgress answer is in by its reply.
+    blocking_get(*adapter.FromBluetoothAddressAsync(kPistol));
+    EXPECT_EQ(second->Status(), AsyncStatus::Started);
+    if (earlierCompletes) {
+      sim->Send("stall StartNotify off");
+      EXPECT_EQ(blocking_get(*second), GattCommunicationStatus::Success);
+      Recorder<Bytes> values;
+      RecordValues(*characteristic, values);
+      sim->Send("fire");
+      EXPECT_TRUE(values.WaitForCount(1));
+    } else {
+      const auto start = std::chrono::steady_clock::now();
+      EXPECT_NE(blocking_get(*second), GattCommunicationStatus::Success);
+      EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    }
+  }
+}
+
+// The link looks the pistol up again before it lets go of the device from
+// the last lookup; both are the one BlueZ device, so closing the old one must
+// leave the shared link and its notifications alone.
+TEST(BluezConnection, ClosingAnEarlierLookupOfTheSameDeviceLeavesTheNewLinkUp) {
+  PrivateBus bus;
+  auto sim = StartSimulator(bus);
+  BluezAdapter adapter(bus.address());
+  Discover(adapter);
+  auto earlier = Lookup(adapter);
+  ASSERT_NE(earlier, nullptr);
+  auto earlierCharacteristic = ButtonCharacteristic(*earlier);
+  ASSERT_NE(earlierCharacteristic, nullptr);
+  ASSERT_EQ(Subscribe(*earlierCharacteristic), GattCommunicationStatus::Success);
+
+  auto later = Lookup(adapter);
+  ASSERT_NE(later, nullptr);
+  Recorder<BluetoothConnectionStatus> statuses;
+  RecordStatus(*later, statuses);
+  earlier->Close();
+  auto characteristic = ButtonCharacteristic(*later);
+  ASSERT_NE(characteristic, nullptr);
+  Recorder<Bytes> values;
+  RecordValues(*characteristic, values);
+  ASSERT_EQ(Subscribe(*characteristic), GattCommunicationStatus::Success);
+  sim->Send("fire");
+  EXPECT_TRUE(values.WaitForCount(1));
+  // A round trip: any Disconnect or StopNotify the old Close sent is answered by now.
+  blocking_get(*adapter.FromBluetoothAddressAsync(kPistol));
+  EXPECT_EQ(sim->CountLines("link down"), 0) << sim->Output();
+  EXPECT_EQ(sim->CountLines("unsubscribed:"), 0);
+  EXPECT_EQ(statuses.Size(), 0u);
+  EXPECT_EQ(later->ConnectionStatus(), BluetoothConnectionStatus::Connected);
+
+  // The last holder still ends the link, also after a lookup let go of without Close.
+  Lookup(adapter).reset();
+  later->Close();
+  EXPECT_TRUE(sim->WaitForLine("link down (Disconnect)"));
+}
+
 TEST(BluezConnection, CloseUnsubscribesDisconnectsAndSilencesTheDevice) {
   PrivateBus bus;
   auto sim = StartSimulator(bus);

@@ -22,7 +22,7 @@ struct Heard {
 
 struct ScanRecord {
   Recorder<Heard> heard;
-  Recorder<int> stopped;
+  Recorder<BluetoothError> stopped;
 };
 
 std::shared_ptr<BluetoothLEAdvertisementWatcher> Watch(Adapter &adapter, ScanRecord &record) {
@@ -31,8 +31,8 @@ std::shared_ptr<BluetoothLEAdvertisementWatcher> Watch(Adapter &adapter, ScanRec
   watcher->Received([record](BluetoothLEAdvertisementWatcher &, BluetoothLEAdvertisementReceivedEventArgs &args) {
     record.heard.Add({args.Advertisement()->LocalName(), args.BluetoothAddress()});
   });
-  watcher->Stopped([record](BluetoothLEAdvertisementWatcher &, BluetoothLEAdvertisementWatcherStoppedEventArgs &) {
-    record.stopped.Add(1);
+  watcher->Stopped([record](BluetoothLEAdvertisementWatcher &, BluetoothLEAdvertisementWatcherStoppedEventArgs &args) {
+    record.stopped.Add(args.Error());
   });
   return watcher;
 }
@@ -80,12 +80,42 @@ TEST(BluezDiscovery, StopRaisesStoppedOnceAndSilencesTheWatcherUntilTheNextStart
   std::this_thread::sleep_for(250ms);
   EXPECT_EQ(record.heard.Size(), heardWhileRunning);
   watcher->Stop();
-  EXPECT_EQ(record.stopped.Size(), 1u);
+  EXPECT_EQ(record.stopped.Items(), std::vector<BluetoothError>{BluetoothError::Success});
 
   // BlueZ forgot the RSSI when discovery stopped; the pistol is heard anew.
   watcher->Start();
   EXPECT_TRUE(record.heard.WaitForCount(heardWhileRunning + 1));
   EXPECT_EQ(sim->CountLines("discovery started"), 2);
+}
+
+// The link scans again only when a stop carries an error, so each way BlueZ
+// can end a scan under us must say so, and the watcher must start again once
+// the service, the adapter or the radio is back.
+TEST(BluezDiscovery, EveryScanThePlatformEndsStopsWithAnErrorAndTheWatcherStartsAgainOnceItIsBack) {
+  PrivateBus bus;
+  auto sim = StartSimulator(bus);
+  BluezAdapter adapter(bus.address());
+  ScanRecord record;
+  auto watcher = Watch(adapter, record);
+  const std::pair<const char *, const char *> losses[] = {
+      {"service stop", "service start"}, {"adapter remove", "adapter add"}, {"power off", "power on"}};
+  std::size_t stops = 0;
+  for (const auto &[loss, back] : losses) {
+    SCOPED_TRACE(loss);
+    const std::size_t heard = record.heard.Size();
+    watcher->Start();
+    ASSERT_TRUE(record.heard.WaitForCount(heard + 1));
+    sim->Send(loss);
+    ASSERT_TRUE(record.stopped.WaitForCount(++stops));
+    EXPECT_EQ(record.stopped.Items().back(), BluetoothError::RadioNotAvailable);
+    EXPECT_NE(CodeOf([&] { watcher->Start(); }), kSOk);
+    sim->Send(back);
+    EXPECT_TRUE(Eventually([&] { return CodeOf([&] { watcher->Start(); }) == kSOk; }));
+    EXPECT_TRUE(record.heard.WaitForCount(heard + 2));
+    watcher->Stop();
+    ASSERT_TRUE(record.stopped.WaitForCount(++stops));
+    EXPECT_EQ(record.stopped.Items().back(), BluetoothError::Success);
+  }
 }
 
 TEST(BluezDiscovery, StopFromInsideTheReceivedHandlerDoesNotDeadlock) {
@@ -162,8 +192,17 @@ TEST(BluezUnavailable, LosingTheBusWhileScanningStopsTheWatcherAndLaterCallsRais
   ASSERT_TRUE(record.heard.WaitForCount(1));
   bus->Stop();
   EXPECT_TRUE(record.stopped.WaitForCount(1));
+  EXPECT_NE(record.stopped.Items().front(), BluetoothError::Success);
   EXPECT_EQ(CodeOf([&] { watcher->Start(); }), bluez::kErrorNoBus);
   EXPECT_EQ(CodeOf([&] { adapter.CreateWatcher(); }), bluez::kErrorNoBus);
+
+  // A bus daemon back at the same address: the adapter connects anew.
+  bus->Restart();
+  sim = StartSimulator(*bus);
+  ScanRecord again;
+  auto fresh = Watch(adapter, again);
+  fresh->Start();
+  EXPECT_TRUE(again.heard.WaitForCount(1));
 }
 
 } // namespace

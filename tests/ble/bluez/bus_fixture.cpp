@@ -141,11 +141,31 @@ std::string Process::Output() {
 }
 
 PrivateBus::PrivateBus() {
-  daemon_ =
-      std::make_unique<Process>(std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--print-address=1"},
-                                std::vector<std::string>{}, true);
+  char directory[] = "/tmp/vk5-bus-XXXXXX";
+  if (!mkdtemp(directory)) throw std::runtime_error("mkdtemp");
+  directory_ = directory;
+  socket_ = directory_ + "/socket";
+  address_ = "unix:path=" + socket_;
+  Launch();
+}
+
+PrivateBus::~PrivateBus() {
+  daemon_.reset();
+  unlink(socket_.c_str());
+  rmdir(directory_.c_str());
+}
+
+void PrivateBus::Restart() {
+  daemon_.reset();
+  Launch();
+}
+
+void PrivateBus::Launch() {
+  unlink(socket_.c_str());
+  daemon_ = std::make_unique<Process>(
+      std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--print-address=1", "--address=" + address_},
+      std::vector<std::string>{}, true);
   if (!daemon_->WaitForLine("unix:", 5s)) throw std::runtime_error("dbus-daemon did not start");
-  address_ = daemon_->FindLine("unix:");
 }
 
 std::unique_ptr<Process> StartSimulator(const PrivateBus &bus, const std::vector<std::string> &arguments) {

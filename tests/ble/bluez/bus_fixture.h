@@ -46,16 +46,26 @@ private:
   std::vector<std::string> lines_;
 };
 
-// A bus daemon of the test's own, gone with the object.
+// A bus daemon of the test's own, gone with the object. It listens on a
+// socket of its own directory, so a restarted daemon has the same address.
 class PrivateBus {
 public:
   PrivateBus();
+  ~PrivateBus();
+  PrivateBus(const PrivateBus &) = delete;
+  PrivateBus &operator=(const PrivateBus &) = delete;
   const std::string &address() const { return address_; }
   // The daemon's end: every client connection to it closes.
   void Stop() { daemon_.reset(); }
+  // A new daemon at the same address (after Stop, or in place of the running one).
+  void Restart();
 
 private:
+  void Launch();
+
   std::unique_ptr<Process> daemon_;
+  std::string directory_;
+  std::string socket_;
   std::string address_;
 };
 

@@ -45,8 +45,29 @@ TEST(PistolScript, BlankAndCommentLinesAreNothing) {
 }
 
 TEST(PistolScript, MistakesAreRefusedWithAReason) {
-  for (std::string_view line : {"shoot", "wait", "wait 200", "wait -1s", "wait 2m", "fire twice", "raw", "raw 5bb",
-                                "raw zz", "use 0", "use x", "set hide-service maybe", "set explode on"}) {
+  for (std::string_view line : {"shoot",
+                                "wait",
+                                "wait 200",
+                                "wait -1s",
+                                "wait 2m",
+                                "fire twice",
+                                "raw",
+                                "raw 5bb",
+                                "raw zz",
+                                "use 0",
+                                "use x",
+                                "set hide-service maybe",
+                                "set explode on",
+                                "service",
+                                "service restart",
+                                "adapter on",
+                                "power",
+                                "stall StartNotify",
+                                "stall on",
+                                "burst 1000",
+                                "burst 0 1s",
+                                "burst 1e3 1s",
+                                "burst 1000 30"}) {
     const ParseResult result = ParseLine(line);
     EXPECT_FALSE(result.command) << line;
     EXPECT_FALSE(result.error.empty()) << line;
@@ -63,6 +84,25 @@ TEST(PistolScript, MisbehaviourAndPistolSelectionAreCommandsToo) {
   EXPECT_EQ(Parse("drop").kind, Kind::Drop);
   EXPECT_EQ(Parse("reappear").kind, Kind::Reappear);
   EXPECT_EQ(Parse("quit").kind, Kind::Quit);
+}
+
+TEST(PistolScript, OutagesStallsAndBurstsSayWhichWayTheyGo) {
+  const Command stop = Parse("service stop");
+  EXPECT_EQ(stop.kind, Kind::Service);
+  EXPECT_FALSE(stop.on);
+  EXPECT_TRUE(Parse("service start").on);
+  EXPECT_FALSE(Parse("adapter remove").on);
+  EXPECT_TRUE(Parse("adapter add").on);
+  EXPECT_EQ(Parse("power off").kind, Kind::Power);
+  EXPECT_TRUE(Parse("power on").on);
+  const Command stall = Parse("stall GetManagedObjects on");
+  EXPECT_EQ(stall.kind, Kind::Stall);
+  EXPECT_EQ(stall.flag, "GetManagedObjects");
+  EXPECT_TRUE(stall.on);
+  const Command burst = Parse("burst 1000 30s");
+  EXPECT_EQ(burst.kind, Kind::Burst);
+  EXPECT_EQ(burst.rate, 1000);
+  EXPECT_EQ(burst.duration, std::chrono::seconds(30));
 }
 
 } // namespace
