@@ -55,8 +55,8 @@ void RunUdp(const GetterConfig &config, PoseSink &sink) {
   CloseUdpReceiver(socket);
 }
 
-void RunOpenVr(const GetterConfig &config, PoseSink &sink) {
-  OpenVrFollower follower(config);
+void RunOpenVr(const GetterConfig &config, PoseSink &sink, const std::string &registryFile) {
+  OpenVrFollower follower(config, registryFile);
   std::string reported;
   while (sink.KeepRunning()) {
     const Clock::time_point now = Clock::now();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "pose/pose_exchange.h"
 #include "tools/pose_getter/getter_config.h"
@@ -21,6 +22,7 @@ public:
 void RunDemo(PoseSink &sink);
 // Our own datagram (kPoseDatagramSize) or opentrack's, per config.source.
 void RunUdp(const GetterConfig &config, PoseSink &sink);
-void RunOpenVr(const GetterConfig &config, PoseSink &sink);
+// `registryFile` empty: the runtime's path registry where this platform keeps it.
+void RunOpenVr(const GetterConfig &config, PoseSink &sink, const std::string &registryFile = {});
 
 void RunSource(const GetterConfig &config, PoseSink &sink);
