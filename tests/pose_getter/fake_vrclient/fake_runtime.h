@@ -29,6 +29,8 @@ public:
   FakeRuntime(const FakeRuntime &) = delete;
   FakeRuntime &operator=(const FakeRuntime &) = delete;
 
+  // As $XDG_CONFIG_HOME, it leads the host's loader to this runtime.
+  std::string ConfigHome() const { return dir_.string(); }
   // Where the follower is told to look for the path registry.
   std::string RegistryFile() const { return (dir_ / "openvr" / "openvrpaths.vrpath").string(); }
 

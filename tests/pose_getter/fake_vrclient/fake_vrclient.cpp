@@ -1,5 +1,7 @@
 // A stand-in for the host runtime's client library: the factory, the client
 // core and the system interface, with a device table the tests fill in.
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -133,10 +135,41 @@ public:
 };
 
 FakeCore core;
+
+// A helper process loads its own copy of the fake: its devices come from
+// VK5_FAKE_VRCLIENT_ROOM, "index class role serial x y z" entries separated
+// by ';', each valid, connected and unturned.
+void LoadRoomFromEnvironment() {
+  static bool loaded = false;
+  if (loaded) return;
+  loaded = true;
+  const char *room = std::getenv("VK5_FAKE_VRCLIENT_ROOM");
+  while (room && *room) {
+    unsigned index = 0;
+    int cls = 0, role = 0;
+    char serial[64] = {};
+    float x = 0, y = 0, z = 0;
+    if (std::sscanf(room, "%u %d %d %63s %f %f %f", &index, &cls, &role, serial, &x, &y, &z) == 7 &&
+        index < vr::k_unMaxTrackedDeviceCount) {
+      Device &d = devices[index];
+      d.deviceClass = static_cast<vr::ETrackedDeviceClass>(cls);
+      d.role = static_cast<vr::ETrackedControllerRole>(role);
+      d.serial = serial;
+      auto &m = d.pose.mDeviceToAbsoluteTracking.m;
+      m[0][0] = m[1][1] = m[2][2] = 1;
+      m[0][3] = x, m[1][3] = y, m[2][3] = z;
+      d.pose.eTrackingResult = vr::TrackingResult_Running_OK;
+      d.pose.bPoseIsValid = d.pose.bDeviceIsConnected = true;
+    }
+    room = std::strchr(room, ';');
+    if (room) ++room;
+  }
+}
 } // namespace
 
 FAKE_EXPORT void *VRClientCoreFactory(const char *interfaceName, int *returnCode) {
   std::lock_guard lock(mutex);
+  LoadRoomFromEnvironment();
   ++counters.factoryCalls;
   const bool known = std::strcmp(interfaceName, vrclient::kClientCoreVersion) == 0;
   if (returnCode) *returnCode = known ? vr::VRInitError_None : vr::VRInitError_Init_InterfaceNotFound;
