@@ -141,6 +141,15 @@ TEST_F(OpenVrFollowerTest, ADeviceThatDisappearsAndComesBackIsFollowedAgain) {
   EXPECT_EQ(runtime.counters().inits, 1) << "the runtime connection outlives the device";
 }
 
+TEST_F(OpenVrFollowerTest, TheFollowedTrackerKeepsThePistolWhenAnotherIsSwitchedOnBelowIt) {
+  AddDevice(3, vr::TrackedDeviceClass_GenericTracker, vr::TrackedControllerRole_Invalid, "TRK-A", 3.0f);
+  OpenVrFollower follower(Following(GetterConfig::Follow::Tracker), runtime.RegistryFile());
+  ASSERT_TRUE(follower.Poll(t0));
+  AddDevice(1, vr::TrackedDeviceClass_GenericTracker, vr::TrackedControllerRole_Invalid, "TRK-NEW", 1.0f);
+  follower.Poll(t0 + OpenVrFollower::kLookupEvery + 1ms);
+  EXPECT_EQ(follower.deviceIndex(), 3u);
+}
+
 TEST(OpenVrFollowerWithoutRuntime, NoRuntimeMeansOneNotValidPoseAndRetriesBackingOffToTwoSeconds) {
   FakeRuntime nothingInstalled;
   OpenVrFollower follower(Following(GetterConfig::Follow::Tracker), nothingInstalled.RegistryFile());

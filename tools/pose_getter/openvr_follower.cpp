@@ -98,6 +98,12 @@ vr::TrackedDeviceIndex_t OpenVrFollower::FindDevice() {
     return index;
   }
   case GetterConfig::Follow::Tracker:
+    // Stay with the tracker being followed while it is there: one switched on
+    // later under a lower index must not take the pistol over.
+    if (device_ < vr::k_unMaxTrackedDeviceCount &&
+        system_->GetTrackedDeviceClass(device_) == vr::TrackedDeviceClass_GenericTracker &&
+        system_->IsTrackedDeviceConnected(device_))
+      return device_;
     for (vr::TrackedDeviceIndex_t i = 0; i < vr::k_unMaxTrackedDeviceCount; ++i)
       if (system_->GetTrackedDeviceClass(i) == vr::TrackedDeviceClass_GenericTracker && !IsOwnDevice(i)) return i;
     return vr::k_unTrackedDeviceIndexInvalid;
