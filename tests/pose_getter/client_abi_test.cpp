@@ -57,7 +57,7 @@ public:
   void Unused26() override { calls += "26 "; }
   uint32_t GetStringTrackedDeviceProperty(vr::TrackedDeviceIndex_t, vr::ETrackedDeviceProperty prop, char *value,
                                           uint32_t size, vr::ETrackedPropertyError *error) override {
-    if (prop == vr::Prop_SerialNumber_String && size >= 4) std::memcpy(value, "LHR", 4);
+    if (prop == vr::Prop_SerialNumber_String && size >= 4) std::memcpy(value, "TRK", 4);
     *error = vr::TrackedProp_Success;
     return 4;
   }
@@ -120,7 +120,7 @@ TEST(ClientAbi, SystemSlotsInRuntimeOrder) {
   EXPECT_EQ(CallSlot<uint32_t>(p, 27, uint32_t{1}, vr::Prop_SerialNumber_String, static_cast<char *>(serial),
                                uint32_t{8}, &error),
             4u);
-  EXPECT_STREQ(serial, "LHR");
+  EXPECT_STREQ(serial, "TRK");
   EXPECT_EQ(error, vr::TrackedProp_Success);
 }
 

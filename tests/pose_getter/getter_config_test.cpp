@@ -32,11 +32,11 @@ TEST(GetterConfig, UnusableLinesAreReportedAndKeepTheDefaults) {
 TEST(GetterConfig, FollowTheMountAndThePortOfEachSource) {
   std::vector<std::string> problems;
   const GetterConfig c = ParseGetterConfig(
-      "source = openvr\nfollow = LHR-1234ABCD\noffset_position = 0 -0.05\t-0.1\noffset_rotation = 0 -90 0\n", problems);
+      "source = openvr\nfollow = TRK-1234ABCD\noffset_position = 0 -0.05\t-0.1\noffset_rotation = 0 -90 0\n", problems);
   EXPECT_TRUE(problems.empty());
   EXPECT_EQ(c.source, GetterConfig::Source::OpenVr);
   EXPECT_EQ(c.follow, GetterConfig::Follow::Serial);
-  EXPECT_EQ(c.followSerial, "LHR-1234ABCD");
+  EXPECT_EQ(c.followSerial, "TRK-1234ABCD");
   EXPECT_EQ(c.offset.position[1], -0.05);
   EXPECT_EQ(c.offset.position[2], -0.1);
   EXPECT_EQ(c.offset.rotation.pitch, -90);
