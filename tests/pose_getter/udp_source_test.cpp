@@ -1,5 +1,6 @@
-// The helper's UDP source end to end: datagrams sent to the port named in its
-// configuration reach the host as poses through the real module.
+// The helper's sources end to end: datagrams sent to the port named in its
+// configuration, or the device it follows in a (fake) running host, reach the
+// host as poses through the real module.
 #include <arpa/inet.h>
 #include <cmath>
 #include <netinet/in.h>
@@ -8,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/pose_getter/fake_vrclient/fake_runtime.h"
 #include "tests/support/driver_folder.h"
+#include "tools/pose_getter/opentrack_datagram.h"
 #include "tools/pose_getter/pose_datagram.h"
 
 namespace {
@@ -98,4 +101,60 @@ TEST(UdpSource, DatagramsBecomePosesGarbageIsIgnoredAndSilenceMakesThePoseNotVal
 
   device->Deactivate();
   EXPECT_TRUE(NoChildProcessLeft());
+}
+
+TEST(OpentrackSource, OpentracksDatagramsArriveMovedByTheMountAndSilenceMakesThePoseNotValid) {
+  Sender sender;
+  DriverFolder folder;
+  folder.AddPoseGetter("source = opentrack\nport = " + std::to_string(sender.port) + "\noffset_position = 0 0 -0.1\n");
+  vr::ITrackedDeviceServerDriver *device = folder.Load();
+  ASSERT_NE(device, nullptr);
+  device->Activate(0);
+
+  // 50 cm to opentrack's left is 0.5 m to the host's right (+X).
+  const auto good = EncodeOpentrackDatagram({-50, 120, 0, 0, 0, 0});
+  const uint8_t shortOne[47] = {};
+  bool sawNonFinite = false;
+  EXPECT_TRUE(folder.FramesUntilPose(
+      [&](const vr::DriverPose_t &p) {
+        sawNonFinite |= !Finite(p);
+        sender.Send(shortOne, sizeof shortOne);
+        sender.Send(good.data(), good.size());
+        // The mount puts the pistol 0.1 m ahead; the driver's shift 0.25 back.
+        return p.poseIsValid && std::abs(p.vecPosition[0] - 0.5) < 1e-6 && std::abs(p.vecPosition[1] - 1.2) < 1e-6 &&
+               std::abs(p.vecPosition[2] - 0.15) < 1e-6;
+      },
+      std::chrono::seconds(5)));
+  EXPECT_TRUE(
+      folder.FramesUntilPose([&](const vr::DriverPose_t &p) { return !p.poseIsValid; }, std::chrono::seconds(2)));
+  EXPECT_FALSE(sawNonFinite);
+
+  device->Deactivate();
+  EXPECT_TRUE(NoChildProcessLeft());
+}
+
+TEST(OpenVrSource, TheHelperFollowsATrackerOfTheRunningHostFoundThroughItsPathRegistry) {
+  FakeRuntime runtime;
+  ASSERT_TRUE(runtime.Install());
+  // The helper inherits these: the host's loader finds the registry under
+  // $XDG_CONFIG_HOME, and the helper's own copy of the fake furnishes its room.
+  setenv("XDG_CONFIG_HOME", runtime.ConfigHome().c_str(), 1);
+  unsetenv("VR_OVERRIDE");
+  setenv("VK5_FAKE_VRCLIENT_ROOM", "1 2 2 aaa_vantorelle_k5_controller 9 9 9;3 3 0 TRK-7 0.5 1.0 -0.2", 1);
+
+  DriverFolder folder;
+  folder.AddPoseGetter("source = openvr\nfollow = TRK-7\noffset_position = 0 0 -0.25\n");
+  vr::ITrackedDeviceServerDriver *device = folder.Load();
+  ASSERT_NE(device, nullptr);
+  device->Activate(0);
+  EXPECT_TRUE(folder.FramesUntilPose(
+      [&](const vr::DriverPose_t &p) {
+        return p.poseIsValid && p.deviceIsConnected && std::abs(p.vecPosition[0] - 0.5) < 1e-6 &&
+               std::abs(p.vecPosition[1] - 1.0) < 1e-6 && std::abs(p.vecPosition[2] + 0.2) < 1e-6;
+      },
+      std::chrono::seconds(5)));
+  device->Deactivate();
+  EXPECT_TRUE(NoChildProcessLeft());
+  unsetenv("VK5_FAKE_VRCLIENT_ROOM");
+  unsetenv("XDG_CONFIG_HOME");
 }

@@ -1,6 +1,7 @@
 #include "tools/doctor/install_check.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <thread>
@@ -10,6 +11,7 @@
 #include "pose/exchange_lock.h"
 #include "pose/pose_exchange.h"
 #include "pose/shared_mapping.h"
+#include "tools/pose_getter/pose_summary.h"
 
 namespace doctor {
 
@@ -55,28 +57,41 @@ std::vector<Check> CheckPoseBlock() {
     CloseNamedMapping(mapping);
     return {{"pose block", false, "there, but it cannot be mapped"}};
   }
-  // Two looks a little apart: a helper that writes changes the record.
-  auto look = [&] {
-    PoseRecord record{};
-    if (LockExchangeWithin(*block, std::chrono::milliseconds(100))) {
-      std::memcpy(&record, &block->pose, sizeof record);
-      UnlockExchange(*block);
-    }
-    return record;
+  // Half a second of looks 1 ms apart: a helper that writes changes the
+  // record, and the changes seen give its rate (at most the looks' rate).
+  auto look = [&](PoseRecord &record) {
+    if (!LockExchangeWithin(*block, std::chrono::milliseconds(100))) return;
+    std::memcpy(&record, &block->pose, sizeof record);
+    UnlockExchange(*block);
   };
-  const PoseRecord first = look();
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  const PoseRecord second = look();
+  PoseRecord first{}, latest{};
+  look(first);
+  latest = first;
+  int changes = 0;
+  const auto start = std::chrono::steady_clock::now();
+  const auto end = start + std::chrono::milliseconds(500);
+  while (std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    PoseRecord now = latest;
+    look(now);
+    if (std::memcmp(&now, &latest, sizeof now) != 0) ++changes, latest = now;
+  }
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   UnmapNamedView(block, kPoseExchangeSize);
   CloseNamedMapping(mapping);
 
-  const bool writing = std::memcmp(&first, &second, sizeof first) != 0;
-  const bool valid = second.poseIsValid != 0;
+  const bool writing = changes > 0;
+  const bool valid = latest.poseIsValid != 0;
+  char figures[256];
+  FormatPoseSummary(latest, figures, sizeof figures);
+  char rate[64];
+  std::snprintf(rate, sizeof rate, "the pose changes, about %.0f times a second", changes / seconds);
   return {{"pose block", true, "there (the driver made it; it stays after the driver stops)"},
-          {"pose helper writing", writing, writing ? "the pose changes" : "no change in 300 ms"},
+          {"pose helper writing", writing, writing ? rate : "no change in 500 ms"},
           {"pose valid", valid,
-           valid ? "valid and " + std::string(second.deviceIsConnected ? "connected" : "not connected")
-                 : "the helper says it has no pose (check its source)"}};
+           valid ? "valid and " + std::string(latest.deviceIsConnected ? "connected" : "not connected")
+                 : "the helper says it has no pose (check its source; pose_getter --probe shows it)"},
+          {"pose now", valid, figures}};
 }
 
 } // namespace doctor

@@ -1,29 +1,32 @@
 // pose_getter: started by the driver beside its module, with no arguments.
 // Writes the controller's pose into the shared exchange block until it is
 // terminated. The pose source is chosen by pose_getter.cfg beside the program.
+// `pose_getter --probe [SECONDS]` runs the configured source without the block
+// and prints what it would write.
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "pose/pose_exchange.h"
 #include "pose/pose_getter.h"
 #include "pose/shared_mapping.h"
-#include "tools/pose_getter/demo_motion.h"
 #include "tools/pose_getter/getter_config.h"
 #include "tools/pose_getter/getter_platform.h"
+#include "tools/pose_getter/pose_sources.h"
+#include "tools/pose_getter/pose_summary.h"
 #include "tools/pose_getter/pose_writer.h"
-#include "tools/pose_getter/udp_feed.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
 
 // Beside the program, never the working directory, which is the host's.
-GetterConfig LoadConfig() {
-  const std::string path = JoinPath(ModuleDirectory(), kGetterConfigFileName, kPathSeparator);
+GetterConfig LoadConfig(std::string &path) {
+  path = JoinPath(ModuleDirectory(), kGetterConfigFileName, kPathSeparator);
   std::ifstream in(path);
   if (!in) return {};
   std::stringstream text;
@@ -34,48 +37,111 @@ GetterConfig LoadConfig() {
   return config;
 }
 
-void RunDemo(PoseExchangeBlock &block) {
-  const Clock::time_point start = Clock::now();
-  Clock::time_point next = start;
-  while (StarterAlive()) {
-    WritePoseRecord(block, DemoPose(std::chrono::duration<double>(Clock::now() - start).count()));
-    next += std::chrono::milliseconds(4);
-    std::this_thread::sleep_until(next);
+class BlockSink final : public PoseSink {
+public:
+  explicit BlockSink(PoseExchangeBlock &block) : block_(block) {}
+  void Write(const PoseRecord &record) override { WritePoseRecord(block_, record); }
+  void NoteDropped(uint64_t total) override {
+    const Clock::time_point now = Clock::now();
+    if (total == reported_ || now - lastReport_ < std::chrono::seconds(1)) return;
+    std::fprintf(stderr, "pose_getter: %llu malformed datagrams dropped\n", static_cast<unsigned long long>(total));
+    reported_ = total;
+    lastReport_ = now;
   }
+  bool KeepRunning() override { return StarterAlive(); }
+
+private:
+  PoseExchangeBlock &block_;
+  uint64_t reported_ = 0;
+  Clock::time_point lastReport_{};
+};
+
+// Prints, once a second, the latest record and how many were written.
+class ProbeSink final : public PoseSink {
+public:
+  explicit ProbeSink(double seconds)
+      : start_(Clock::now()),
+        end_(start_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds))),
+        nextReport_(start_ + std::chrono::seconds(1)) {}
+  void Write(const PoseRecord &record) override {
+    latest_ = record;
+    ++written_;
+    any_ = true;
+  }
+  void NoteDropped(uint64_t total) override { dropped_ = total; }
+  bool KeepRunning() override {
+    const Clock::time_point now = Clock::now();
+    if (now >= nextReport_) {
+      Report(now);
+      nextReport_ += std::chrono::seconds(1);
+    }
+    return now < end_ && StarterAlive();
+  }
+
+private:
+  void Report(Clock::time_point now) {
+    const double elapsed = std::chrono::duration<double>(now - lastReportAt_).count();
+    char line[256];
+    if (any_)
+      FormatPoseSummary(latest_, line, sizeof line);
+    else
+      std::snprintf(line, sizeof line, "nothing written yet");
+    std::printf("[%5.1f s] %s  %.0f Hz  %llu dropped\n", std::chrono::duration<double>(now - start_).count(), line,
+                elapsed > 0 ? static_cast<double>(written_ - writtenAtReport_) / elapsed : 0.0,
+                static_cast<unsigned long long>(dropped_));
+    std::fflush(stdout);
+    writtenAtReport_ = written_;
+    lastReportAt_ = now;
+  }
+
+  Clock::time_point start_, end_, nextReport_;
+  Clock::time_point lastReportAt_ = start_;
+  PoseRecord latest_{};
+  bool any_ = false;
+  uint64_t written_ = 0, writtenAtReport_ = 0, dropped_ = 0;
+};
+
+const char *SourceName(GetterConfig::Source source) {
+  switch (source) {
+  case GetterConfig::Source::Udp:
+    return "udp";
+  case GetterConfig::Source::Demo:
+    return "demo";
+  case GetterConfig::Source::OpenVr:
+    return "openvr";
+  case GetterConfig::Source::Opentrack:
+    return "opentrack";
+  }
+  return "?";
 }
 
-void RunUdp(PoseExchangeBlock &block, uint16_t port) {
-  UdpSocket socket = kNoSocket;
-  while (StarterAlive() && (socket = OpenUdpReceiver(port)) == kNoSocket) {
-    std::fprintf(stderr, "pose_getter: cannot listen on 127.0.0.1:%u, trying again\n", static_cast<unsigned>(port));
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-  }
-  if (socket == kNoSocket) return;
-
-  UdpFeed feed(Clock::now());
-  uint64_t droppedReported = 0;
-  Clock::time_point lastReport = Clock::now();
-  uint8_t buffer[512];
-  while (StarterAlive()) {
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(feed.TimeUntilStale(Clock::now()));
-    const std::size_t size = ReceiveDatagram(socket, buffer, sizeof buffer, wait);
-    const Clock::time_point now = Clock::now();
-    if (size > 0)
-      if (const auto record = feed.OnDatagram(buffer, size, now)) WritePoseRecord(block, *record);
-    if (const auto record = feed.OnTick(now)) WritePoseRecord(block, *record);
-    if (feed.dropped() != droppedReported && now - lastReport > std::chrono::seconds(1)) {
-      std::fprintf(stderr, "pose_getter: %llu malformed datagrams dropped\n",
-                   static_cast<unsigned long long>(feed.dropped()));
-      droppedReported = feed.dropped();
-      lastReport = now;
-    }
-  }
-  CloseUdpReceiver(socket);
+int Probe(const GetterConfig &config, const std::string &configPath, double seconds) {
+  std::printf("pose_getter probe: source %s", SourceName(config.source));
+  if (config.source == GetterConfig::Source::Udp || config.source == GetterConfig::Source::Opentrack)
+    std::printf(" on 127.0.0.1:%u", static_cast<unsigned>(config.port));
+  std::printf(" (%s), %.0f s; the shared block is left alone\n", configPath.c_str(), seconds);
+  std::fflush(stdout);
+  ProbeSink sink(seconds);
+  RunSource(config, sink);
+  return 0;
 }
 } // namespace
 
-int main() {
-  const GetterConfig config = LoadConfig();
+int main(int argc, char **argv) {
+  std::string configPath;
+  const GetterConfig config = LoadConfig(configPath);
+
+  if (argc > 1) {
+    double seconds = 10;
+    if (std::strcmp(argv[1], "--probe") != 0 || argc > 3 ||
+        (argc == 3 && (seconds = std::strtod(argv[2], nullptr), !(seconds > 0 && seconds <= 86400)))) {
+      std::fprintf(stderr, "usage: pose_getter [--probe [SECONDS]]\n"
+                           "  started by the driver without arguments; --probe runs the configured source\n"
+                           "  for SECONDS (default 10) and prints what it would write\n");
+      return 2;
+    }
+    return Probe(config, configPath, seconds);
+  }
 
   // The driver has created the mapping already; creating it here too lets the
   // helper be started by hand for testing.
@@ -85,12 +151,8 @@ int main() {
     std::fprintf(stderr, "pose_getter: cannot open the shared block %s\n", kPoseExchangeName);
     return 1;
   }
-  auto &block = *static_cast<PoseExchangeBlock *>(view);
-
-  if (config.source == GetterConfig::Source::Demo)
-    RunDemo(block);
-  else
-    RunUdp(block, config.port);
+  BlockSink sink(*static_cast<PoseExchangeBlock *>(view));
+  RunSource(config, sink);
 
   UnmapNamedView(view, kPoseExchangeSize);
   CloseNamedMapping(mapping);

@@ -2,9 +2,12 @@
 
 #include "tools/pose_getter/pose_datagram.h"
 
+UdpFeed::UdpFeed(Clock::time_point start, Parser parser)
+    : parser_(parser ? parser : &ParsePoseDatagram), lastAccepted_(start) {}
+
 std::optional<PoseRecord> UdpFeed::OnDatagram(const uint8_t *data, std::size_t size, Clock::time_point now) {
   PoseRecord record;
-  if (!ParsePoseDatagram(data, size, record)) {
+  if (!parser_(data, size, record)) {
     ++dropped_;
     return std::nullopt;
   }

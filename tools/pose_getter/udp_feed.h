@@ -15,7 +15,11 @@ public:
   using Clock = std::chrono::steady_clock;
   static constexpr std::chrono::milliseconds kPoseStaleAfter{100};
 
-  explicit UdpFeed(Clock::time_point start) : lastAccepted_(start) {}
+  // Fills the record for a well-formed datagram; false drops it.
+  using Parser = bool (*)(const uint8_t *data, std::size_t size, PoseRecord &out);
+
+  // Our own datagram format unless another parser is given.
+  explicit UdpFeed(Clock::time_point start, Parser parser = nullptr);
 
   // The record to write for a datagram, or nothing when it is dropped.
   std::optional<PoseRecord> OnDatagram(const uint8_t *data, std::size_t size, Clock::time_point now);
@@ -28,6 +32,7 @@ public:
   uint64_t dropped() const { return dropped_; }
 
 private:
+  Parser parser_;
   PoseRecord last_{};
   Clock::time_point lastAccepted_;
   bool stale_ = false;

@@ -1,0 +1,221 @@
+// A stand-in for the host runtime's client library: the factory, the client
+// core and the system interface, with a device table the tests fill in.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "tests/pose_getter/fake_vrclient/fake_vrclient_control.h"
+#include "tools/pose_getter/openvr_client.h"
+
+#ifdef _WIN32
+#define FAKE_EXPORT extern "C" __declspec(dllexport)
+#else
+#define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+namespace {
+struct Device {
+  vr::ETrackedDeviceClass deviceClass = vr::TrackedDeviceClass_Invalid;
+  vr::ETrackedControllerRole role = vr::TrackedControllerRole_Invalid;
+  std::string serial;
+  vr::TrackedDevicePose_t pose{};
+};
+
+// The bench changes poses while the follower reads them on another thread.
+std::mutex mutex;
+Device devices[vr::k_unMaxTrackedDeviceCount];
+bool serverRunning = true;
+bool initialised = false;
+FakeVrCounters counters{};
+int lastOrigin = -1;
+uint32_t lastCount = 0;
+
+class FakeSystem final : public vrclient::IVRSystem {
+public:
+  void Unused0() override {}
+  void Unused1() override {}
+  void Unused2() override {}
+  void Unused3() override {}
+  void Unused4() override {}
+  void Unused5() override {}
+  void Unused6() override {}
+  void Unused7() override {}
+  void Unused8() override {}
+  void Unused9() override {}
+  void Unused10() override {}
+  void GetDeviceToAbsoluteTrackingPose(vrclient::ETrackingUniverseOrigin origin, float, vr::TrackedDevicePose_t *poses,
+                                       uint32_t count) override {
+    std::lock_guard lock(mutex);
+    ++counters.poseCalls;
+    lastOrigin = origin;
+    lastCount = count;
+    for (uint32_t i = 0; i < count && i < vr::k_unMaxTrackedDeviceCount; ++i) poses[i] = devices[i].pose;
+  }
+  void Unused12() override {}
+  void Unused13() override {}
+  void Unused14() override {}
+  void Unused15() override {}
+  void Unused16() override {}
+  vr::TrackedDeviceIndex_t GetTrackedDeviceIndexForControllerRole(vr::ETrackedControllerRole role) override {
+    std::lock_guard lock(mutex);
+    for (uint32_t i = 0; i < vr::k_unMaxTrackedDeviceCount; ++i)
+      if (devices[i].deviceClass == vr::TrackedDeviceClass_Controller && devices[i].role == role) return i;
+    return vr::k_unTrackedDeviceIndexInvalid;
+  }
+  vr::ETrackedControllerRole GetControllerRoleForTrackedDeviceIndex(vr::TrackedDeviceIndex_t index) override {
+    std::lock_guard lock(mutex);
+    return index < vr::k_unMaxTrackedDeviceCount ? devices[index].role : vr::TrackedControllerRole_Invalid;
+  }
+  vr::ETrackedDeviceClass GetTrackedDeviceClass(vr::TrackedDeviceIndex_t index) override {
+    std::lock_guard lock(mutex);
+    return index < vr::k_unMaxTrackedDeviceCount ? devices[index].deviceClass : vr::TrackedDeviceClass_Invalid;
+  }
+  bool IsTrackedDeviceConnected(vr::TrackedDeviceIndex_t index) override {
+    std::lock_guard lock(mutex);
+    return index < vr::k_unMaxTrackedDeviceCount && devices[index].pose.bDeviceIsConnected;
+  }
+  void Unused21() override {}
+  void Unused22() override {}
+  void Unused23() override {}
+  void Unused24() override {}
+  void Unused25() override {}
+  void Unused26() override {}
+  uint32_t GetStringTrackedDeviceProperty(vr::TrackedDeviceIndex_t index, vr::ETrackedDeviceProperty prop, char *value,
+                                          uint32_t size, vr::ETrackedPropertyError *error) override {
+    std::lock_guard lock(mutex);
+    auto fail = [&](vr::ETrackedPropertyError e) {
+      if (error) *error = e;
+      if (value && size) value[0] = '\0';
+      return 0u;
+    };
+    if (index >= vr::k_unMaxTrackedDeviceCount || devices[index].deviceClass == vr::TrackedDeviceClass_Invalid)
+      return fail(vr::TrackedProp_InvalidDevice);
+    if (prop != vr::Prop_SerialNumber_String) return fail(vr::TrackedProp_UnknownProperty);
+    const std::string &s = devices[index].serial;
+    const auto needed = static_cast<uint32_t>(s.size() + 1);
+    if (!value || size < needed) {
+      if (error) *error = vr::TrackedProp_BufferTooSmall;
+      return needed;
+    }
+    std::memcpy(value, s.c_str(), needed);
+    if (error) *error = vr::TrackedProp_Success;
+    return needed;
+  }
+};
+
+class FakeCore final : public vrclient::IVRClientCore {
+public:
+  vr::EVRInitError Init(vrclient::EVRApplicationType type, const char *) override {
+    std::lock_guard lock(mutex);
+    ++counters.inits;
+    if (type != vrclient::VRApplication_Background) return vr::VRInitError_Unknown;
+    if (!serverRunning) return static_cast<vr::EVRInitError>(vrclient::kInitErrorNoServerForBackgroundApp);
+    initialised = true;
+    return vr::VRInitError_None;
+  }
+  void Cleanup() override {
+    std::lock_guard lock(mutex);
+    ++counters.cleanups;
+    initialised = false;
+  }
+  vr::EVRInitError IsInterfaceVersionValid(const char *) override { return vr::VRInitError_None; }
+  void *GetGenericInterface(const char *name, vr::EVRInitError *error) override {
+    std::lock_guard lock(mutex);
+    const bool known = initialised && std::strcmp(name, vrclient::kSystemVersion) == 0;
+    if (error) *error = known ? vr::VRInitError_None : vr::VRInitError_Init_InterfaceNotFound;
+    return known ? static_cast<vrclient::IVRSystem *>(&system) : nullptr;
+  }
+  bool BIsHmdPresent() override { return true; }
+  const char *GetEnglishStringForHmdError(vr::EVRInitError) override { return "fake"; }
+  const char *GetIDForVRInitError(vr::EVRInitError) override { return "fake"; }
+
+  FakeSystem system;
+};
+
+FakeCore core;
+
+// A helper process loads its own copy of the fake: its devices come from
+// VK5_FAKE_VRCLIENT_ROOM, "index class role serial x y z" entries separated
+// by ';', each valid, connected and unturned.
+void LoadRoomFromEnvironment() {
+  static bool loaded = false;
+  if (loaded) return;
+  loaded = true;
+  const char *room = std::getenv("VK5_FAKE_VRCLIENT_ROOM");
+  while (room && *room) {
+    unsigned index = 0;
+    int cls = 0, role = 0;
+    char serial[64] = {};
+    float x = 0, y = 0, z = 0;
+    if (std::sscanf(room, "%u %d %d %63s %f %f %f", &index, &cls, &role, serial, &x, &y, &z) == 7 &&
+        index < vr::k_unMaxTrackedDeviceCount) {
+      Device &d = devices[index];
+      d.deviceClass = static_cast<vr::ETrackedDeviceClass>(cls);
+      d.role = static_cast<vr::ETrackedControllerRole>(role);
+      d.serial = serial;
+      auto &m = d.pose.mDeviceToAbsoluteTracking.m;
+      m[0][0] = m[1][1] = m[2][2] = 1;
+      m[0][3] = x, m[1][3] = y, m[2][3] = z;
+      d.pose.eTrackingResult = vr::TrackingResult_Running_OK;
+      d.pose.bPoseIsValid = d.pose.bDeviceIsConnected = true;
+    }
+    room = std::strchr(room, ';');
+    if (room) ++room;
+  }
+}
+} // namespace
+
+FAKE_EXPORT void *VRClientCoreFactory(const char *interfaceName, int *returnCode) {
+  std::lock_guard lock(mutex);
+  LoadRoomFromEnvironment();
+  ++counters.factoryCalls;
+  const bool known = std::strcmp(interfaceName, vrclient::kClientCoreVersion) == 0;
+  if (returnCode) *returnCode = known ? vr::VRInitError_None : vr::VRInitError_Init_InterfaceNotFound;
+  return known ? static_cast<vrclient::IVRClientCore *>(&core) : nullptr;
+}
+
+FAKE_EXPORT void FakeVrReset() {
+  std::lock_guard lock(mutex);
+  for (Device &d : devices) d = Device{};
+  serverRunning = true;
+  initialised = false;
+  counters = {};
+  lastOrigin = -1;
+  lastCount = 0;
+}
+
+FAKE_EXPORT void FakeVrSetServerRunning(bool running) {
+  std::lock_guard lock(mutex);
+  serverRunning = running;
+}
+
+FAKE_EXPORT void FakeVrSetDevice(uint32_t index, int deviceClass, int role, const char *serial) {
+  std::lock_guard lock(mutex);
+  if (index >= vr::k_unMaxTrackedDeviceCount) return;
+  devices[index].deviceClass = static_cast<vr::ETrackedDeviceClass>(deviceClass);
+  devices[index].role = static_cast<vr::ETrackedControllerRole>(role);
+  devices[index].serial = serial;
+}
+
+FAKE_EXPORT void FakeVrRemoveDevice(uint32_t index) {
+  std::lock_guard lock(mutex);
+  if (index < vr::k_unMaxTrackedDeviceCount) devices[index] = Device{};
+}
+
+FAKE_EXPORT void FakeVrSetPose(uint32_t index, const vr::TrackedDevicePose_t *pose) {
+  std::lock_guard lock(mutex);
+  if (index < vr::k_unMaxTrackedDeviceCount) devices[index].pose = *pose;
+}
+
+FAKE_EXPORT FakeVrCounters FakeVrGetCounters() {
+  std::lock_guard lock(mutex);
+  return counters;
+}
+
+FAKE_EXPORT void FakeVrLastPoseRequest(int *origin, uint32_t *count) {
+  std::lock_guard lock(mutex);
+  *origin = lastOrigin;
+  *count = lastCount;
+}

@@ -1,0 +1,41 @@
+// Reading the runtime's path registry as the host's loader does.
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "tools/pose_getter/client_library.h"
+#include "tools/pose_getter/runtime_paths.h"
+
+TEST(RuntimePaths, TheFirstRuntimeIsTakenWhereverTheListStands) {
+  EXPECT_EQ(FirstRuntimePath(R"({"runtime":["/opt/vr","/old/vr"]})"), "/opt/vr");
+  // Other members before it, of every kind, are stepped over.
+  EXPECT_EQ(FirstRuntimePath(R"({ "config" : [ "/c" ], "external_drivers" : null, "jsonid" : "vrpathreg",
+                                  "nested" : { "runtime" : [ "/not/this" ], "n" : [1, -2.5e3, true, false] },
+                                  "runtime" : [ "C:\\Program Files\\VR" ], "version" : 1 })"),
+            "C:\\Program Files\\VR");
+  // Escapes, including a character outside the basic plane.
+  EXPECT_EQ(FirstRuntimePath(R"({"runtime":["\/h\u00e9\ud83d\ude00\"q\""]})"), "/h\xc3\xa9\xf0\x9f\x98\x80\"q\"");
+}
+
+TEST(RuntimePaths, NoUsableRuntimeGivesNothing) {
+  for (const char *text : {"", "[]", "{}", R"({"runtime":[]})", R"({"runtime":"/opt/vr"})", R"({"config":["/c"]})",
+                           R"({"runtime":["/opt/vr)", R"({"runtime":[1]})", R"({"runtime":["\ud800"]})",
+                           R"({"x":{"y":)", "{\"runtime\":[\"a\nb\"]}"})
+    EXPECT_EQ(FirstRuntimePath(text), "") << text;
+  // Deep nesting is refused, not followed down the stack.
+  EXPECT_EQ(FirstRuntimePath("{\"x\":" + std::string(100000, '[')), "");
+}
+
+TEST(RuntimePaths, AMissingRegistryFileMeansNoRuntime) {
+  EXPECT_EQ(FindRuntimeFolder("/nonexistent/openvr/openvrpaths.vrpath"), "");
+  EXPECT_EQ(FindRuntimeFolder(""), "");
+}
+
+TEST(RuntimePaths, TheClientLibraryLiesWhereTheLoaderLooks) {
+  const std::string path = ClientLibraryPath("R");
+  EXPECT_TRUE(path == "R/bin/linux64/vrclient.so" || path == "R\\bin\\vrclient_x64.dll") << path;
+  const std::string registry = VrPathRegistryFile();
+  if (!registry.empty()) {
+    EXPECT_NE(registry.find("openvrpaths.vrpath"), std::string::npos);
+  }
+}

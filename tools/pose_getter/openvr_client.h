@@ -1,0 +1,92 @@
+// Binary-compatible subset of the host's application-side interfaces: the
+// client core the runtime's client library hands out, and the system
+// interface. Only the methods the helper calls have their real signatures; the
+// slots before them are declared as placeholders so every called method sits
+// at the runtime's slot index. The slot numbers are pinned by
+// tests/pose_getter/client_abi_test.cpp.
+#pragma once
+
+#include <cstdint>
+
+#include <openvr_driver.h>
+
+namespace vrclient {
+
+inline constexpr const char *kClientCoreVersion = "IVRClientCore_003";
+inline constexpr const char *kSystemVersion = "IVRSystem_022";
+inline constexpr const char *kClientCoreFactoryName = "VRClientCoreFactory";
+
+enum EVRApplicationType {
+  VRApplication_Other = 0,
+  VRApplication_Scene = 1,
+  VRApplication_Overlay = 2,
+  VRApplication_Background = 3,
+  VRApplication_Utility = 4,
+};
+
+enum ETrackingUniverseOrigin {
+  TrackingUniverseSeated = 0,
+  TrackingUniverseStanding = 1,
+  TrackingUniverseRawAndUncalibrated = 2,
+};
+
+// Init's answer when no server runs: a background application never starts one.
+inline constexpr int kInitErrorNoServerForBackgroundApp = 121;
+
+// The exported factory of the client library.
+using ClientCoreFactoryFn = void *(*)(const char *interfaceName, int *returnCode);
+
+class IVRClientCore {
+public:
+  virtual vr::EVRInitError Init(EVRApplicationType applicationType, const char *startupInfo) = 0; // 0
+  virtual void Cleanup() = 0;                                                                     // 1
+  virtual vr::EVRInitError IsInterfaceVersionValid(const char *interfaceVersion) = 0;             // 2
+  virtual void *GetGenericInterface(const char *nameAndVersion, vr::EVRInitError *error) = 0;     // 3
+  virtual bool BIsHmdPresent() = 0;                                                               // 4
+  virtual const char *GetEnglishStringForHmdError(vr::EVRInitError error) = 0;                    // 5
+  virtual const char *GetIDForVRInitError(vr::EVRInitError error) = 0;                            // 6
+
+protected:
+  ~IVRClientCore() = default;
+};
+
+class IVRSystem {
+public:
+  // Slots 0 to 10: display methods the helper never calls.
+  virtual void Unused0() = 0;
+  virtual void Unused1() = 0;
+  virtual void Unused2() = 0;
+  virtual void Unused3() = 0;
+  virtual void Unused4() = 0;
+  virtual void Unused5() = 0;
+  virtual void Unused6() = 0;
+  virtual void Unused7() = 0;
+  virtual void Unused8() = 0;
+  virtual void Unused9() = 0;
+  virtual void Unused10() = 0;
+  virtual void GetDeviceToAbsoluteTrackingPose(ETrackingUniverseOrigin origin, float predictedSecondsToPhotonsFromNow,
+                                               vr::TrackedDevicePose_t *poses, uint32_t poseCount) = 0; // 11
+  virtual void Unused12() = 0;
+  virtual void Unused13() = 0;
+  virtual void Unused14() = 0;
+  virtual void Unused15() = 0;
+  virtual void Unused16() = 0;
+  virtual vr::TrackedDeviceIndex_t GetTrackedDeviceIndexForControllerRole(vr::ETrackedControllerRole role) = 0;  // 17
+  virtual vr::ETrackedControllerRole GetControllerRoleForTrackedDeviceIndex(vr::TrackedDeviceIndex_t index) = 0; // 18
+  virtual vr::ETrackedDeviceClass GetTrackedDeviceClass(vr::TrackedDeviceIndex_t index) = 0;                     // 19
+  virtual bool IsTrackedDeviceConnected(vr::TrackedDeviceIndex_t index) = 0;                                     // 20
+  virtual void Unused21() = 0;
+  virtual void Unused22() = 0;
+  virtual void Unused23() = 0;
+  virtual void Unused24() = 0;
+  virtual void Unused25() = 0;
+  virtual void Unused26() = 0;
+  virtual uint32_t GetStringTrackedDeviceProperty(vr::TrackedDeviceIndex_t index, vr::ETrackedDeviceProperty prop,
+                                                  char *value, uint32_t bufferSize,
+                                                  vr::ETrackedPropertyError *error) = 0; // 27
+
+protected:
+  ~IVRSystem() = default;
+};
+
+} // namespace vrclient
