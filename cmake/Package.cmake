@@ -40,3 +40,6 @@ add_custom_target(package_driver
           --format=zip ${VK5_DRIVER_NAME}
   DEPENDS ${_vk5_driver_targets}
   COMMENT "Packaging the driver folder")
+if(TARGET vk5-doctor)
+  add_dependencies(package_driver vk5-doctor)
+endif()

@@ -15,6 +15,7 @@
 #include "ble/link_worker.h"
 #include "tools/doctor/diagnosis.h"
 #include "tools/doctor/install_check.h"
+#include "tools/doctor/registration.h"
 #include "tools/host/dev_host.h"
 
 using namespace std::chrono_literals;
@@ -43,7 +44,15 @@ int main(int argc, char **argv) {
   app.add_option("--seconds", seconds, "Longest time to look for the pistol")->check(CLI::PositiveNumber);
   app.add_option("--listen", listen, "Once subscribed, how long to show the pistol's packets")
       ->check(CLI::NonNegativeNumber);
+  bool registerFolder = false;
+  bool unregisterFolder = false;
+  CLI::Option *registerOption =
+      app.add_flag("--register", registerFolder,
+                   "Add the driver folder to the host's driver list (close the host first), then check it");
+  app.add_flag("--unregister", unregisterFolder, "Remove the driver folder from the host's driver list")
+      ->excludes(registerOption);
   CLI11_PARSE(app, argc, argv);
+  if (registerFolder || unregisterFolder) return doctor::RunRegistration(registerFolder, folder);
 
   bool installOk = true;
   if (!skipInstall) {
