@@ -99,7 +99,9 @@ std::string Utf8(const fs::path &p) {
   return std::string(u.begin(), u.end());
 }
 
-fs::path FromUtf8(const std::string &s) { return fs::path(std::u8string(s.begin(), s.end())); }
+fs::path FromUtf8(const std::string &s) {
+  return fs::path(std::u8string(s.begin(), s.end()));
+}
 
 // The blanks before position `at` back to the start of its line: the
 // indentation of whatever starts there.
@@ -109,12 +111,14 @@ std::string IndentBefore(const std::string &text, size_t at) {
   return text.substr(start, at - start);
 }
 
-std::string OneIndent(const std::string &indent) { return indent.find('\t') != std::string::npos ? "\t" : "  "; }
+std::string OneIndent(const std::string &indent) {
+  return indent.find('\t') != std::string::npos ? "\t" : "  ";
+}
 
 // The parts of a registry text an edit needs.
 struct Layout {
   size_t objectClose = 0;
-  std::vector<Span> members; // key, value, key, value...
+  std::vector<Span> members;     // key, value, key, value...
   std::optional<size_t> drivers; // index of the "external_drivers" value in `members`
   std::vector<Span> entries;     // its elements
   size_t arrayClose = 0;
@@ -164,7 +168,9 @@ bool NamedLikeOurs(const std::string &entry) {
   return p.filename() == kDriverName;
 }
 
-RegistryOutcome Refuse(const std::string &why) { return {RegistryChange::Refused, "refused: " + why}; }
+RegistryOutcome Refuse(const std::string &why) {
+  return {RegistryChange::Refused, "refused: " + why};
+}
 
 std::optional<std::string> ReadFile(const fs::path &file, std::string &why) {
   std::error_code ec;
@@ -253,8 +259,8 @@ RegistryOutcome Edit(const fs::path &registry, const fs::path &folder, bool add)
     fs::remove(fresh, ec);
     return Refuse(registry.string() + " cannot be replaced (" + why + ").");
   }
-  const std::string where = " " + std::string(add ? "to" : "from") + " the host's driver list in " +
-                            registry.string() + " (the old file is kept as " + backup.string() + ")";
+  const std::string where = " " + std::string(add ? "to" : "from") + " the host's driver list in " + registry.string() +
+                            " (the old file is kept as " + backup.string() + ")";
   return add ? RegistryOutcome{RegistryChange::Added, "registered: added " + folder.string() + where + notes}
              : RegistryOutcome{RegistryChange::Removed, "unregistered: removed " + folder.string() + where + notes};
 }
@@ -307,8 +313,8 @@ RegistryText AddExternalDriver(const std::string &text, const fs::path &folder) 
   } else if (!layout->members.empty()) {
     const Span lastKey = layout->members[layout->members.size() - 2];
     const std::string indent = IndentBefore(text, lastKey.begin);
-    t.insert(layout->members.back().end, ",\n" + indent + "\"" + kDriversKey + "\" : [\n" + indent +
-                                             OneIndent(indent) + value + "\n" + indent + "]");
+    t.insert(layout->members.back().end, ",\n" + indent + "\"" + kDriversKey + "\" : [\n" + indent + OneIndent(indent) +
+                                             value + "\n" + indent + "]");
   } else {
     t.replace(layout->objectClose, 0, "\n\t\"" + std::string(kDriversKey) + "\" : [\n\t\t" + value + "\n\t]\n");
   }
@@ -333,7 +339,8 @@ RegistryText RemoveExternalDriver(const std::string &text, const fs::path &folde
   // the separator after it. Removal runs back to front so spans stay valid.
   std::string &t = out.text;
   if (kept == 0) {
-    t.erase(layout->members[*layout->drivers].begin + 1, layout->arrayClose - layout->members[*layout->drivers].begin - 1);
+    t.erase(layout->members[*layout->drivers].begin + 1,
+            layout->arrayClose - layout->members[*layout->drivers].begin - 1);
   } else {
     const size_t firstKept = static_cast<size_t>(std::find(ours.begin(), ours.end(), false) - ours.begin());
     for (size_t k = entries.size(); k-- > 0;) {

@@ -72,8 +72,7 @@ fs::path PathRegistryFile(std::string &why) {
   if (fs::path overridden = EnvironmentPath("VR_PATHREG_OVERRIDE"); !overridden.empty()) return overridden;
   if (fs::path config = EnvironmentPath("XDG_CONFIG_HOME"); !config.empty())
     return config / "openvr" / "openvrpaths.vrpath";
-  if (fs::path home = EnvironmentPath("HOME"); !home.empty())
-    return home / ".config" / "openvr" / "openvrpaths.vrpath";
+  if (fs::path home = EnvironmentPath("HOME"); !home.empty()) return home / ".config" / "openvr" / "openvrpaths.vrpath";
   why = "neither XDG_CONFIG_HOME nor HOME is set";
   return {};
 #endif
@@ -144,7 +143,8 @@ int RunRegistration(bool add, fs::path folder) {
     return 1;
   }
 
-  const RegistryOutcome outcome = add ? RegisterDriverFolder(registry, folder) : UnregisterDriverFolder(registry, folder);
+  const RegistryOutcome outcome =
+      add ? RegisterDriverFolder(registry, folder) : UnregisterDriverFolder(registry, folder);
   std::printf("%s\n", outcome.message.c_str());
   if (outcome.change == RegistryChange::Refused) return 1;
   if (!add) return 0;
