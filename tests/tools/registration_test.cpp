@@ -25,15 +25,16 @@ using doctor::RegistryChange;
 using json = nlohmann::json;
 
 // As the host's own writer lays the file out: tabs, a blank before each colon.
-const std::string kHostWritten = "{\n"
-                                 "\t\"config\" : \n\t[\n\t\t\"/home/u/.local/share/Steam/config\"\n\t],\n"
-                                 "\t\"external_drivers\" : \n\t[\n\t\t\"/opt/tracker/driver\",\n"
-                                 "\t\t\"/opt/gloves\"\n\t],\n"
-                                 "\t\"jsonid\" : \"vrpathreg\",\n"
-                                 "\t\"log\" : \n\t[\n\t\t\"/home/u/.local/share/Steam/logs\"\n\t],\n"
-                                 "\t\"runtime\" : \n\t[\n\t\t\"/home/u/.local/share/Steam/steamapps/common/SteamVR\"\n\t],\n"
-                                 "\t\"version\" : 1\n"
-                                 "}\n";
+const std::string kHostWritten =
+    "{\n"
+    "\t\"config\" : \n\t[\n\t\t\"/home/u/.local/share/Steam/config\"\n\t],\n"
+    "\t\"external_drivers\" : \n\t[\n\t\t\"/opt/tracker/driver\",\n"
+    "\t\t\"/opt/gloves\"\n\t],\n"
+    "\t\"jsonid\" : \"vrpathreg\",\n"
+    "\t\"log\" : \n\t[\n\t\t\"/home/u/.local/share/Steam/logs\"\n\t],\n"
+    "\t\"runtime\" : \n\t[\n\t\t\"/home/u/.local/share/Steam/steamapps/common/SteamVR\"\n\t],\n"
+    "\t\"version\" : 1\n"
+    "}\n";
 
 #ifdef _WIN32
 const fs::path kOurs = "C:\\VR\\drivers\\vantorelle_k5";
@@ -48,7 +49,9 @@ std::string U8(const fs::path &p) {
   return std::string(s.begin(), s.end());
 }
 
-std::string Entries(const std::string &text) { return json::parse(text).at("external_drivers").dump(); }
+std::string Entries(const std::string &text) {
+  return json::parse(text).at("external_drivers").dump();
+}
 
 TEST(RegistryText, AddingChangesOnlyTheDriverListByOneEntry) {
   const doctor::RegistryText added = doctor::AddExternalDriver(kHostWritten, kOurs);
@@ -71,9 +74,9 @@ TEST(RegistryText, AddingChangesOnlyTheDriverListByOneEntry) {
 
 TEST(RegistryText, AddsToAMissingOrEmptyListAndKeepsEveryOtherKey) {
   for (const std::string &text : {std::string("{\"jsonid\":\"vrpathreg\",\"version\":1,\"x\":{\"y\":[1,2]}}"),
-                                 std::string("{\n  \"external_drivers\": [],\n  \"version\": 1\n}"),
-                                 std::string("{\n  \"external_drivers\": [ ],\n  \"version\": 1\n}"),
-                                 std::string("\xEF\xBB\xBF{ }"), std::string("{}")}) {
+                                  std::string("{\n  \"external_drivers\": [],\n  \"version\": 1\n}"),
+                                  std::string("{\n  \"external_drivers\": [ ],\n  \"version\": 1\n}"),
+                                  std::string("\xEF\xBB\xBF{ }"), std::string("{}")}) {
     const doctor::RegistryText added = doctor::AddExternalDriver(text, kOurs);
     ASSERT_TRUE(added.error.empty()) << text;
     json before = json::parse(text);
@@ -119,10 +122,10 @@ TEST(RegistryText, AnotherFolderOfOurNameIsPointedOut) {
 }
 
 TEST(RegistryText, RefusesWhatIsNotAPathRegistry) {
-  for (const std::string &text : {std::string(""), std::string("{\"external_drivers\": [\"/a\",]}"),
-                                 std::string("[\"/a\"]"), std::string("{\"jsonid\":\"vrsettings\"}"),
-                                 std::string("{\"external_drivers\":\"/a\"}"), std::string("{\"external_drivers\":[1]}"),
-                                 std::string("{\"external_drivers\":null}")}) {
+  for (const std::string &text :
+       {std::string(""), std::string("{\"external_drivers\": [\"/a\",]}"), std::string("[\"/a\"]"),
+        std::string("{\"jsonid\":\"vrsettings\"}"), std::string("{\"external_drivers\":\"/a\"}"),
+        std::string("{\"external_drivers\":[1]}"), std::string("{\"external_drivers\":null}")}) {
     for (const doctor::RegistryText &edit :
          {doctor::AddExternalDriver(text, kOurs), doctor::RemoveExternalDriver(text, kOurs)}) {
       EXPECT_FALSE(edit.error.empty()) << text;
