@@ -19,7 +19,6 @@
 #include "tools/host/dev_host.h"
 
 using namespace std::chrono_literals;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -56,12 +55,7 @@ int main(int argc, char **argv) {
 
   bool installOk = true;
   if (!skipInstall) {
-    if (folder.empty()) {
-      // Beside a build's bin/ lies the laid-out driver folder.
-      std::error_code ec;
-      const fs::path guess = fs::canonical(fs::path(argv[0]), ec).parent_path().parent_path() / "vantorelle_k5";
-      if (!ec && fs::exists(guess / "driver.vrdrivermanifest")) folder = guess.string();
-    }
+    if (folder.empty()) folder = doctor::DriverFolderOfProgram().string();
     if (folder.empty()) {
       std::printf("installation: no driver folder given (--driver-folder), not checked\n");
     } else {
