@@ -91,6 +91,15 @@ TEST(RegistryText, AddsToAMissingOrEmptyListAndKeepsEveryOtherKey) {
   }
 }
 
+TEST(RegistryText, KeepsTheFilesLineEnds) {
+  for (const std::string &text : {std::string("{\r\n\t\"external_drivers\" : \r\n\t[\r\n\t\t\"/a\"\r\n\t]\r\n}\r\n"),
+                                  std::string("{\r\n\t\"version\" : 1\r\n}\r\n")}) {
+    const std::string added = doctor::AddExternalDriver(text, kOurs).text;
+    for (size_t at = added.find('\n'); at != std::string::npos; at = added.find('\n', at + 1))
+      ASSERT_TRUE(at > 0 && added[at - 1] == '\r') << added;
+  }
+}
+
 TEST(RegistryText, RemovesEveryCopyWhereverItStandsAndKeepsTheRest) {
   const std::string ours = kOursJson;
   for (const auto &[text, remaining] : std::initializer_list<std::pair<std::string, std::string>>{

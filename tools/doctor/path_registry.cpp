@@ -294,6 +294,8 @@ RegistryText AddExternalDriver(const std::string &text, const fs::path &folder) 
     if (NamedLikeOurs(entry)) out.others.push_back(entry);
   }
   const std::string value = json(Utf8(folder)).dump();
+  // Line ends as the file has them.
+  const std::string nl = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
   std::string &t = out.text;
   if (layout->drivers && !layout->entries.empty()) {
     const Span last = layout->entries.back();
@@ -303,20 +305,20 @@ RegistryText AddExternalDriver(const std::string &text, const fs::path &folder) 
       const Span before = layout->entries[layout->entries.size() - 2];
       separator = text.substr(before.end, last.begin - before.end);
     } else if (text.find('\n', layout->members[*layout->drivers].begin) < last.begin) {
-      separator = ",\n" + IndentBefore(text, last.begin);
+      separator = "," + nl + IndentBefore(text, last.begin);
     }
     t.insert(last.end, separator + value);
   } else if (layout->drivers) {
     const Span list = layout->members[*layout->drivers];
     const std::string indent = IndentBefore(text, layout->members[*layout->drivers - 1].begin);
-    t.replace(list.begin, list.end - list.begin, "[\n" + indent + OneIndent(indent) + value + "\n" + indent + "]");
+    t.replace(list.begin, list.end - list.begin, "[" + nl + indent + OneIndent(indent) + value + nl + indent + "]");
   } else if (!layout->members.empty()) {
     const Span lastKey = layout->members[layout->members.size() - 2];
     const std::string indent = IndentBefore(text, lastKey.begin);
-    t.insert(layout->members.back().end, ",\n" + indent + "\"" + kDriversKey + "\" : [\n" + indent + OneIndent(indent) +
-                                             value + "\n" + indent + "]");
+    t.insert(layout->members.back().end, "," + nl + indent + "\"" + kDriversKey + "\" : [" + nl + indent +
+                                             OneIndent(indent) + value + nl + indent + "]");
   } else {
-    t.replace(layout->objectClose, 0, "\n\t\"" + std::string(kDriversKey) + "\" : [\n\t\t" + value + "\n\t]\n");
+    t.replace(layout->objectClose, 0, nl + "\t\"" + kDriversKey + "\" : [" + nl + "\t\t" + value + nl + "\t]" + nl);
   }
   out.changed = true;
   return out;
