@@ -27,12 +27,12 @@ using json = nlohmann::json;
 // As the host's own writer lays the file out: tabs, a blank before each colon.
 const std::string kHostWritten =
     "{\n"
-    "\t\"config\" : \n\t[\n\t\t\"/home/u/.local/share/Steam/config\"\n\t],\n"
+    "\t\"config\" : \n\t[\n\t\t\"/home/u/vr-runtime/config\"\n\t],\n"
     "\t\"external_drivers\" : \n\t[\n\t\t\"/opt/tracker/driver\",\n"
     "\t\t\"/opt/gloves\"\n\t],\n"
     "\t\"jsonid\" : \"vrpathreg\",\n"
-    "\t\"log\" : \n\t[\n\t\t\"/home/u/.local/share/Steam/logs\"\n\t],\n"
-    "\t\"runtime\" : \n\t[\n\t\t\"/home/u/.local/share/Steam/steamapps/common/SteamVR\"\n\t],\n"
+    "\t\"log\" : \n\t[\n\t\t\"/home/u/vr-runtime/logs\"\n\t],\n"
+    "\t\"runtime\" : \n\t[\n\t\t\"/home/u/vr-runtime\"\n\t],\n"
     "\t\"version\" : 1\n"
     "}\n";
 
