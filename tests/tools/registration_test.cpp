@@ -25,16 +25,15 @@ using doctor::RegistryChange;
 using json = nlohmann::json;
 
 // As the host's own writer lays the file out: tabs, a blank before each colon.
-const std::string kHostWritten =
-    "{\n"
-    "\t\"config\" : \n\t[\n\t\t\"/home/u/vr-runtime/config\"\n\t],\n"
-    "\t\"external_drivers\" : \n\t[\n\t\t\"/opt/tracker/driver\",\n"
-    "\t\t\"/opt/gloves\"\n\t],\n"
-    "\t\"jsonid\" : \"vrpathreg\",\n"
-    "\t\"log\" : \n\t[\n\t\t\"/home/u/vr-runtime/logs\"\n\t],\n"
-    "\t\"runtime\" : \n\t[\n\t\t\"/home/u/vr-runtime\"\n\t],\n"
-    "\t\"version\" : 1\n"
-    "}\n";
+const std::string kHostWritten = "{\n"
+                                 "\t\"config\" : \n\t[\n\t\t\"/home/u/vr-runtime/config\"\n\t],\n"
+                                 "\t\"external_drivers\" : \n\t[\n\t\t\"/opt/tracker/driver\",\n"
+                                 "\t\t\"/opt/gloves\"\n\t],\n"
+                                 "\t\"jsonid\" : \"vrpathreg\",\n"
+                                 "\t\"log\" : \n\t[\n\t\t\"/home/u/vr-runtime/logs\"\n\t],\n"
+                                 "\t\"runtime\" : \n\t[\n\t\t\"/home/u/vr-runtime\"\n\t],\n"
+                                 "\t\"version\" : 1\n"
+                                 "}\n";
 
 #ifdef _WIN32
 const fs::path kOurs = "C:\\VR\\drivers\\vantorelle_k5";
