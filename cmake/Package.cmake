@@ -5,7 +5,9 @@ set(VK5_DRIVER_FOLDER ${CMAKE_BINARY_DIR}/${VK5_DRIVER_NAME})
 set(VK5_DRIVER_BIN ${VK5_DRIVER_FOLDER}/bin/${VK5_PLATFORM_FOLDER})
 
 file(COPY ${PROJECT_SOURCE_DIR}/resources/driver.vrdrivermanifest DESTINATION ${VK5_DRIVER_FOLDER})
+# resources/art holds the drawings the icons are rendered from: not for the host.
 file(COPY ${PROJECT_SOURCE_DIR}/resources/input ${PROJECT_SOURCE_DIR}/resources/localization
+          ${PROJECT_SOURCE_DIR}/resources/icons ${PROJECT_SOURCE_DIR}/resources/driver.vrresources
      DESTINATION ${VK5_DRIVER_FOLDER}/resources)
 
 set(_vk5_driver_targets driver_vantorelle_k5)
@@ -27,7 +29,8 @@ install(TARGETS ${_vk5_driver_targets}
         LIBRARY DESTINATION ${VK5_DRIVER_NAME}/bin/${VK5_PLATFORM_FOLDER}
         RUNTIME DESTINATION ${VK5_DRIVER_NAME}/bin/${VK5_PLATFORM_FOLDER})
 install(FILES resources/driver.vrdrivermanifest DESTINATION ${VK5_DRIVER_NAME})
-install(DIRECTORY resources/input resources/localization DESTINATION ${VK5_DRIVER_NAME}/resources)
+install(DIRECTORY resources/input resources/localization resources/icons DESTINATION ${VK5_DRIVER_NAME}/resources)
+install(FILES resources/driver.vrresources DESTINATION ${VK5_DRIVER_NAME}/resources)
 
 # `cmake --build <dir> --target package_driver` zips the installed folder.
 add_custom_target(package_driver
@@ -37,3 +40,6 @@ add_custom_target(package_driver
           --format=zip ${VK5_DRIVER_NAME}
   DEPENDS ${_vk5_driver_targets}
   COMMENT "Packaging the driver folder")
+if(TARGET vk5-doctor)
+  add_dependencies(package_driver vk5-doctor)
+endif()

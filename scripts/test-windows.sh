@@ -99,6 +99,49 @@ else
   fail "vk5-host.exe exited with an error"
 fi
 
+stage "installed driver folder and registration under Wine"
+install_root=$scratch/install
+cmake --install build/windows --prefix "$install_root" >/dev/null
+installed=$install_root/vantorelle_k5
+installed_windows="Z:${installed//\//\\}"
+VK5_TEST_DRIVER_FOLDER=$installed_windows run_wine ./module_tests.exe --gtest_filter='DriverFolder*' --gtest_brief=1 ||
+  fail "the folder tests on the installed folder"
+# vk5-doctor --register from inside the installed folder, against the
+# registry in the prefix's %LOCALAPPDATA%.
+local_appdata=$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local
+registry=$local_appdata/openvr/openvrpaths.vrpath
+doctor() { (cd "$installed/bin/win64" && timeout --kill-after=10 120 "$wine" ./vk5-doctor.exe "$@" 2>&1 | tr -d '\r'); }
+expect_in() { grep -qF -- "$2" <<<"$1" || fail "vk5-doctor output lacks \"$2\": $1"; }
+if [[ ! -d $local_appdata ]]; then
+  fail "the Wine prefix has no $local_appdata"
+else
+  out=$(doctor --register)
+  echo "$out"
+  expect_in "$out" "does not exist"
+  [[ ! -e $registry ]] || fail "a refusal created the registry"
+  mkdir -p "$(dirname "$registry")"
+  printf '{\n\t"external_drivers" : \n\t[\n\t\t"C:\\\\VR\\\\gloves"\n\t],\n\t"jsonid" : "vrpathreg",\n\t"version" : 1\n}\n' \
+    >"$registry"
+  cp "$registry" "$scratch/registry.original"
+  out=$(doctor --register)
+  echo "$out"
+  expect_in "$out" "verdict: registered; start the host"
+  escaped=${installed_windows//\\/\\\\}
+  grep -qF "\"$escaped\"" "$registry" || fail "the registry does not list $installed_windows: $(cat "$registry")"
+  grep -qF '"C:\\VR\\gloves"' "$registry" || fail "the other driver was lost"
+  cmp -s "$scratch/registry.original" "$registry.vk5-backup" || fail "the backup is not the old file"
+  out=$(doctor --register)
+  expect_in "$out" "already registered"
+  out=$(doctor --unregister)
+  echo "$out"
+  expect_in "$out" "unregistered: removed"
+  cmp -s "$scratch/registry.original" "$registry" || fail "unregistering did not give back the original file"
+  chmod a-w "$registry"
+  out=$(doctor --register)
+  expect_in "$out" "read-only"
+  cmp -s "$scratch/registry.original" "$registry" || fail "a read-only registry was changed"
+fi
+
 stage "done"
 echo "windows stage took $((SECONDS - t0)) s"
 exit "$failed"

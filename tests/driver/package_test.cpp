@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "tests/driver/folder_under_test.h"
 #include "tools/host/dev_host.h"
 #include "tools/host/driver_module.h"
 
@@ -15,14 +16,15 @@ namespace {
 using json = nlohmann::json;
 using K = devhost::Event::Kind;
 
-json Load(const std::string &path) {
+json Load(const std::string &relative) {
+  const std::filesystem::path path = FolderUnderTest() / relative;
   std::ifstream in(path);
   EXPECT_TRUE(in.good()) << path;
   return json::parse(in);
 }
 
 TEST(DriverFolder, ManifestNamesTheFolderAndTheLibrary) {
-  const json manifest = Load(VK5_DRIVER_FOLDER "/driver.vrdrivermanifest");
+  const json manifest = Load("driver.vrdrivermanifest");
   EXPECT_EQ(manifest.at("name"), "vantorelle_k5");
   EXPECT_TRUE(manifest.at("alwaysActivate").get<bool>()) << "a controller-only driver";
   EXPECT_FALSE(manifest.value("resourceOnly", false));
@@ -30,7 +32,7 @@ TEST(DriverFolder, ManifestNamesTheFolderAndTheLibrary) {
 }
 
 TEST(DriverFolder, ProfileDeclaresThePistolInputs) {
-  const json profile = Load(VK5_DRIVER_FOLDER "/resources/input/vantorelle_k5_controller_profile.json");
+  const json profile = Load("resources/input/vantorelle_k5_controller_profile.json");
   EXPECT_EQ(profile.at("jsonid"), "input_profile");
   EXPECT_EQ(profile.at("controller_type"), "aaa_vantorelle_k5_controller");
   const json &sources = profile.at("input_source");
@@ -46,7 +48,7 @@ TEST(DriverFolder, ProfileDeclaresThePistolInputs) {
 // Every component the module creates is declared, and every declared
 // click/value component is created: applications bind what the profile says.
 TEST(DriverFolder, ProfileMatchesTheComponentsTheModuleCreates) {
-  const json profile = Load(VK5_DRIVER_FOLDER "/resources/input/vantorelle_k5_controller_profile.json");
+  const json profile = Load("resources/input/vantorelle_k5_controller_profile.json");
   std::set<std::string> declared;
   for (const auto &[name, source] : profile.at("input_source").items()) {
     if (source.value("click", false)) declared.insert(name + "/click");
@@ -54,7 +56,7 @@ TEST(DriverFolder, ProfileMatchesTheComponentsTheModuleCreates) {
   }
 
   devhost::DriverModule module;
-  ASSERT_TRUE(module.Open(VK5_DRIVER_FOLDER)) << module.error();
+  ASSERT_TRUE(module.Open(FolderUnderTest().string())) << module.error();
   auto *provider =
       static_cast<vr::IServerTrackedDeviceProvider *>(module.factory()("IServerTrackedDeviceProvider_004", nullptr));
   devhost::DevHost host;

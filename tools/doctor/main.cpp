@@ -15,10 +15,10 @@
 #include "ble/link_worker.h"
 #include "tools/doctor/diagnosis.h"
 #include "tools/doctor/install_check.h"
+#include "tools/doctor/registration.h"
 #include "tools/host/dev_host.h"
 
 using namespace std::chrono_literals;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -43,16 +43,19 @@ int main(int argc, char **argv) {
   app.add_option("--seconds", seconds, "Longest time to look for the pistol")->check(CLI::PositiveNumber);
   app.add_option("--listen", listen, "Once subscribed, how long to show the pistol's packets")
       ->check(CLI::NonNegativeNumber);
+  bool registerFolder = false;
+  bool unregisterFolder = false;
+  CLI::Option *registerOption =
+      app.add_flag("--register", registerFolder,
+                   "Add the driver folder to the host's driver list (close the host first), then check it");
+  app.add_flag("--unregister", unregisterFolder, "Remove the driver folder from the host's driver list")
+      ->excludes(registerOption);
   CLI11_PARSE(app, argc, argv);
+  if (registerFolder || unregisterFolder) return doctor::RunRegistration(registerFolder, folder);
 
   bool installOk = true;
   if (!skipInstall) {
-    if (folder.empty()) {
-      // Beside a build's bin/ lies the laid-out driver folder.
-      std::error_code ec;
-      const fs::path guess = fs::canonical(fs::path(argv[0]), ec).parent_path().parent_path() / "vantorelle_k5";
-      if (!ec && fs::exists(guess / "driver.vrdrivermanifest")) folder = guess.string();
-    }
+    if (folder.empty()) folder = doctor::DriverFolderOfProgram().string();
     if (folder.empty()) {
       std::printf("installation: no driver folder given (--driver-folder), not checked\n");
     } else {

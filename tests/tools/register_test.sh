@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# vk5-doctor --register / --unregister as a user runs them: from inside an
+# unpacked driver folder, against a registry in a temporary home.
+set -euo pipefail
+doctor=$1 built_folder=$2
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAILED: $*"; exit 1; }
+expect() { grep -qF -- "$1" <<<"$out" || fail "output lacks \"$1\":"$'\n'"$out"; }
+
+folder=$work/drivers/vantorelle_k5
+mkdir -p "$work/drivers"
+cp -r "$built_folder" "$folder"
+cp "$doctor" "$folder/bin/linux64/"
+doctor=$folder/bin/linux64/vk5-doctor
+export XDG_CONFIG_HOME=$work/config
+registry=$XDG_CONFIG_HOME/openvr/openvrpaths.vrpath
+unset VR_PATHREG_OVERRIDE
+
+# The host never ran: nothing to add to, and nothing is created.
+out=$("$doctor" --register 2>&1) && fail "registered without a registry"
+echo "$out"
+expect "refused: $registry does not exist"
+expect "start the host once"
+[[ ! -e $XDG_CONFIG_HOME ]] || fail "a refusal created files"
+
+mkdir -p "$(dirname "$registry")"
+printf '{\n\t"external_drivers" : \n\t[\n\t\t"/opt/gloves"\n\t],\n\t"jsonid" : "vrpathreg",\n\t"version" : 1\n}\n' >"$registry"
+cp "$registry" "$work/original"
+
+# The default folder is the one the program sits in; then the folder check.
+out=$("$doctor" --register 2>&1) || fail "--register failed:"$'\n'"$out"
+echo "$out"
+expect "registered: added $folder"
+expect "[ ok ] driver.vrdrivermanifest"
+expect "verdict: registered; start the host"
+grep -qF "\"$folder\"" "$registry" || fail "the registry does not list the folder"
+grep -qF '"/opt/gloves"' "$registry" || fail "the other driver was lost"
+cmp -s "$work/original" "$registry.vk5-backup" || fail "the backup is not the old file"
+cp "$registry" "$work/registered"
+
+out=$("$doctor" --register 2>&1) || fail "registering again failed"
+expect "already registered"
+cmp -s "$work/registered" "$registry" || fail "registering twice changed the file"
+
+# A running host: refused, untouched.
+cp "$(command -v sleep)" "$work/vrserver"
+"$work/vrserver" 60 &
+pids+=($!)
+for _ in $(seq 100); do [[ $(cat "/proc/${pids[0]}/comm" 2>/dev/null) == vrserver ]] && break; sleep 0.05; done
+out=$("$doctor" --unregister 2>&1) && fail "unregistered while the host runs"
+echo "$out"
+expect "Close the host first"
+cmp -s "$work/registered" "$registry" || fail "a refusal changed the file"
+kill "${pids[0]}"
+wait "${pids[0]}" 2>/dev/null || true
+pids=()
+
+out=$("$doctor" --unregister --driver-folder "$folder/" 2>&1) || fail "--unregister failed:"$'\n'"$out"
+echo "$out"
+expect "unregistered: removed $folder"
+cmp -s "$work/original" "$registry" || fail "unregistering did not give back the original file"
+
+# Without XDG_CONFIG_HOME the registry is under ~/.config.
+mkdir -p "$work/home/.config/openvr"
+cp "$work/original" "$work/home/.config/openvr/openvrpaths.vrpath"
+out=$(env -u XDG_CONFIG_HOME HOME="$work/home" "$doctor" --register 2>&1) || fail "--register with HOME failed"
+expect "registered: added $folder to the host's driver list in $work/home/.config/openvr/openvrpaths.vrpath"
+
+# A folder that is not a driver folder is not registered.
+out=$("$doctor" --register --driver-folder "$work" 2>&1) && fail "registered a folder without a manifest"
+expect "holds no driver.vrdrivermanifest"
+"$doctor" --register --unregister >/dev/null 2>&1 && fail "--register and --unregister together were accepted"
+echo "register test passed"
