@@ -20,6 +20,7 @@ void DeviceProvider::Cleanup() {
   if (controller && controller->linkThread.joinable()) controller->Deactivate();
   delete controller;
   controller = nullptr;
+  ForgetHostContext();
 }
 
 void DeviceProvider::RunFrame() {

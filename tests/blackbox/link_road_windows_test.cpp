@@ -171,4 +171,39 @@ TEST_F(WindowsLinkRoad, DeactivateReturnsPromptlyWhileAnOperationNeverCompletes)
   EXPECT_FALSE(host_.WaitForLog("Device successfully connected.", 0ms));
 }
 
+// The runtime may call into the module after the host has unloaded it: the
+// completion of a wait that Deactivate abandoned, and deliveries already under
+// way when the registrations were revoked. Neither may crash the host or
+// reach its interfaces. The parameter is how the held lookup ends.
+class WindowsLinkRoadAfterUnload : public WindowsLinkRoad, public ::testing::WithParamInterface<std::int32_t> {};
+
+TEST_P(WindowsLinkRoadAfterUnload, LateCompletionsAndDeliveriesReachNothing) {
+  fake_.KeepLateDeliveries(true);
+  Start();
+  ASSERT_TRUE(host_.WaitForLog("Device successfully connected.", 10s));
+  // The link drops; the next lookup never answers while the device is active.
+  fake_.Hold("FromBluetoothAddressAsync", true);
+  const long canceledBefore = fake_.Count("canceled");
+  fake_.Drop(kPistol);
+  ASSERT_TRUE(host_.WaitForLog("Connecting to device: 187723572702975", 10s, 2));
+  std::this_thread::sleep_for(100ms);
+  EXPECT_LT(Stop(), 1000ms);
+  EXPECT_EQ(fake_.Count("canceled"), canceledBefore + 1) << "Deactivate asks the lookup to cancel";
+  EXPECT_EQ(fake_.Count("handlers"), 0);
+  const std::size_t linesAtCleanup = host_.LogLines().size();
+  const std::size_t eventsAtCleanup = host_.Events().size();
+  module_.Close();
+
+  EXPECT_EQ(fake_.FinishHeld(GetParam()), 1);
+  // Watcher (Received, Stopped), device (status) and characteristic (value).
+  EXPECT_GE(fake_.DeliverLate(), 4);
+  EXPECT_EQ(host_.LogLines().size(), linesAtCleanup) << "nothing is logged after Cleanup";
+  EXPECT_EQ(host_.Events().size(), eventsAtCleanup) << "the host is not called after Cleanup";
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, WindowsLinkRoadAfterUnload, ::testing::Values(1, 2),
+                         [](const ::testing::TestParamInfo<std::int32_t> &param) {
+                           return param.param == 1 ? "Completed" : "Canceled";
+                         });
+
 } // namespace
