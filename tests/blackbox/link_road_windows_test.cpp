@@ -171,6 +171,43 @@ TEST_F(WindowsLinkRoad, DeactivateReturnsPromptlyWhileAnOperationNeverCompletes)
   EXPECT_FALSE(host_.WaitForLog("Device successfully connected.", 0ms));
 }
 
+// The radio switched off and on again (in the system's settings): the link
+// comes back by itself within 5 s of the radio, without a new activation.
+TEST_F(WindowsLinkRoad, TheRadioSwitchedOffAndOnWhileConnectedBringsTheLinkBack) {
+  Start();
+  ASSERT_TRUE(host_.WaitForLog("Device successfully connected.", 10s));
+  fake_.Radio(false);
+  ASSERT_TRUE(host_.WaitForLog("Device connection lost.", 5s));
+  // Scans started while the radio is off abort at once, and are tried again.
+  ASSERT_TRUE(host_.WaitForLog("Watcher stopped.", 5s, 2));
+  ASSERT_TRUE(host_.WaitForLog("Starting the advertisement watcher.", 5s, 3));
+  fake_.Radio(true);
+  const auto on = std::chrono::steady_clock::now();
+  ASSERT_TRUE(host_.WaitForLog("Device successfully connected.", 5s, 2)) << "not back within 5 s of the radio";
+  RecordProperty("recovery_ms", static_cast<int>((std::chrono::steady_clock::now() - on) / 1ms));
+  EXPECT_EQ(fake_.Count("subscribed"), 1);
+  Stop();
+  EXPECT_EQ(fake_.Count("handlers"), 0);
+}
+
+TEST_F(WindowsLinkRoad, TheRadioSwitchedOffAndOnWhileScanningBringsTheLinkBack) {
+  fake_.Reset(); // the pistol is still switched off
+  Start();
+  ASSERT_TRUE(host_.WaitForLog("Starting the advertisement watcher.", 10s));
+  std::this_thread::sleep_for(100ms);
+  fake_.Radio(false);
+  ASSERT_TRUE(host_.WaitForLog("Watcher stopped.", 5s));
+  ASSERT_TRUE(host_.WaitForLog("Starting the advertisement watcher.", 5s, 2));
+  fake_.Radio(true);
+  fake_.AddPistol(kPistol, L"Pistol");
+  const auto on = std::chrono::steady_clock::now();
+  ASSERT_TRUE(host_.WaitForLog("Device successfully connected.", 5s)) << "not back within 5 s of the radio";
+  RecordProperty("recovery_ms", static_cast<int>((std::chrono::steady_clock::now() - on) / 1ms));
+  EXPECT_EQ(fake_.Count("subscribed"), 1);
+  Stop();
+  EXPECT_EQ(fake_.Count("handlers"), 0);
+}
+
 // The runtime may call into the module after the host has unloaded it: the
 // completion of a wait that Deactivate abandoned, and deliveries already under
 // way when the registrations were revoked. Neither may crash the host or
