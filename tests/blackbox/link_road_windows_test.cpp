@@ -236,6 +236,13 @@ TEST_P(WindowsLinkRoadAfterUnload, LateCompletionsAndDeliveriesReachNothing) {
   EXPECT_GE(fake_.DeliverLate(), 4);
   EXPECT_EQ(host_.LogLines().size(), linesAtCleanup) << "nothing is logged after Cleanup";
   EXPECT_EQ(host_.Events().size(), eventsAtCleanup) << "the host is not called after Cleanup";
+
+  // Loaded again, the module starts without the trigger packet that came late.
+  fake_.Reset();
+  Start();
+  for (int frame = 0; frame < 5; ++frame) provider_->RunFrame();
+  for (const Event &e : host_.Events())
+    if (e.kind == Event::Kind::BooleanUpdate && e.value != 0.0) ADD_FAILURE() << "a press nobody made reached the host";
 }
 
 INSTANTIATE_TEST_SUITE_P(Ends, WindowsLinkRoadAfterUnload, ::testing::Values(1, 2),
