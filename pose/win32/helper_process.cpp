@@ -8,6 +8,8 @@
 namespace {
 // The started helper's handles and ids; all zero when none is recorded.
 PROCESS_INFORMATION poseGetterProcess{};
+// Long-path aware systems allow paths of up to 32767 characters.
+constexpr DWORD kLongestPath = 32768;
 // The job the helper runs in, held until the stop. It kills the helper when
 // its last handle closes, and the system closes ours when the host ends in
 // any way, so a host that dies without Deactivate takes the helper with it.
@@ -29,8 +31,6 @@ void CloseJob() {
   if (poseGetterJob) CloseHandle(poseGetterJob);
   poseGetterJob = nullptr;
 }
-// Long-path aware systems allow paths of up to 32767 characters.
-constexpr DWORD kLongestPath = 32768;
 } // namespace
 
 bool ModuleFilePath(std::string &out) {
