@@ -1,6 +1,7 @@
 #include "driver/device_provider.h"
 
 #include "driver/controller_driver.h"
+#include "driver/input_latches.h"
 #include "support/host_log.h"
 
 vr::EVRInitError DeviceProvider::Init(vr::IVRDriverContext *pDriverContext) {
@@ -8,6 +9,11 @@ vr::EVRInitError DeviceProvider::Init(vr::IVRDriverContext *pDriverContext) {
   VR_INIT_SERVER_DRIVER_CONTEXT(pDriverContext);
 
   LogLine("Initializing controller");
+  // The module may outlive a host session (it is pinned on Windows), and a
+  // notification that came after the last Cleanup must not become a press.
+  inputLatches.fire.store(false);
+  inputLatches.eject_mag.store(false);
+  inputLatches.load_mag.store(false);
   controller = new ControllerDriver();
   vr::VRServerDriverHost()->TrackedDeviceAdded("aaa_vantorelle_k5_controller", vr::TrackedDeviceClass_Controller,
                                                controller);
@@ -20,6 +26,7 @@ void DeviceProvider::Cleanup() {
   if (controller && controller->linkThread.joinable()) controller->Deactivate();
   delete controller;
   controller = nullptr;
+  ForgetHostContext();
 }
 
 void DeviceProvider::RunFrame() {

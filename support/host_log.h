@@ -8,3 +8,8 @@ void LogLine(const char *line);
 inline void LogLine(const std::string &line) {
   LogLine(line.c_str());
 }
+
+// After this, until the next Init, LogLine writes nothing: calls that reach
+// the module after Cleanup (the platform's late deliveries) must not reach a
+// host that may be shutting down.
+void ForgetHostContext();

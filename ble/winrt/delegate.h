@@ -17,6 +17,12 @@ namespace winrt_abi {
 // Handler objects alive in the process; tests watch it return to its start.
 std::atomic<long> &LiveHandlerObjects() noexcept;
 
+// Keeps the module that holds this code loaded until the process ends. The
+// runtime may invoke or release a handler object long after the host has
+// unloaded us (an abandoned wait completing, a delivery under way while its
+// registration was revoked), and those calls run our code.
+void PinModule() noexcept;
+
 template <class Interface, class P1, class P2, class Fn> class Delegate final : public Interface {
 public:
   explicit Delegate(Fn fn) : fn_(std::move(fn)) {
@@ -64,6 +70,7 @@ private:
 // A new handler object of interface I (Invoke(P1, P2)) calling fn, with the
 // caller holding its one reference.
 template <class Interface, class P1, class P2, class Fn> com_ptr<Interface> MakeDelegate(Fn fn) {
+  PinModule();
   return com_ptr<Interface>::attach(new Delegate<Interface, P1, P2, Fn>(std::move(fn)));
 }
 

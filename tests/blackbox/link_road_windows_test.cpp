@@ -171,4 +171,83 @@ TEST_F(WindowsLinkRoad, DeactivateReturnsPromptlyWhileAnOperationNeverCompletes)
   EXPECT_FALSE(host_.WaitForLog("Device successfully connected.", 0ms));
 }
 
+// The radio switched off and on again (in the system's settings): the link
+// comes back by itself within 5 s of the radio, without a new activation.
+TEST_F(WindowsLinkRoad, TheRadioSwitchedOffAndOnWhileConnectedBringsTheLinkBack) {
+  Start();
+  ASSERT_TRUE(host_.WaitForLog("Device successfully connected.", 10s));
+  fake_.Radio(false);
+  ASSERT_TRUE(host_.WaitForLog("Device connection lost.", 5s));
+  // Scans started while the radio is off abort at once, and are tried again.
+  ASSERT_TRUE(host_.WaitForLog("Watcher stopped.", 5s, 2));
+  ASSERT_TRUE(host_.WaitForLog("Starting the advertisement watcher.", 5s, 3));
+  fake_.Radio(true);
+  const auto on = std::chrono::steady_clock::now();
+  ASSERT_TRUE(host_.WaitForLog("Device successfully connected.", 5s, 2)) << "not back within 5 s of the radio";
+  RecordProperty("recovery_ms", static_cast<int>((std::chrono::steady_clock::now() - on) / 1ms));
+  EXPECT_EQ(fake_.Count("subscribed"), 1);
+  Stop();
+  EXPECT_EQ(fake_.Count("handlers"), 0);
+}
+
+TEST_F(WindowsLinkRoad, TheRadioSwitchedOffAndOnWhileScanningBringsTheLinkBack) {
+  fake_.Reset(); // the pistol is still switched off
+  Start();
+  ASSERT_TRUE(host_.WaitForLog("Starting the advertisement watcher.", 10s));
+  std::this_thread::sleep_for(100ms);
+  fake_.Radio(false);
+  ASSERT_TRUE(host_.WaitForLog("Watcher stopped.", 5s));
+  ASSERT_TRUE(host_.WaitForLog("Starting the advertisement watcher.", 5s, 2));
+  fake_.Radio(true);
+  fake_.AddPistol(kPistol, L"Pistol");
+  const auto on = std::chrono::steady_clock::now();
+  ASSERT_TRUE(host_.WaitForLog("Device successfully connected.", 5s)) << "not back within 5 s of the radio";
+  RecordProperty("recovery_ms", static_cast<int>((std::chrono::steady_clock::now() - on) / 1ms));
+  EXPECT_EQ(fake_.Count("subscribed"), 1);
+  Stop();
+  EXPECT_EQ(fake_.Count("handlers"), 0);
+}
+
+// The runtime may call into the module after the host has unloaded it: the
+// completion of a wait that Deactivate abandoned, and deliveries already under
+// way when the registrations were revoked. Neither may crash the host or
+// reach its interfaces. The parameter is how the held lookup ends.
+class WindowsLinkRoadAfterUnload : public WindowsLinkRoad, public ::testing::WithParamInterface<std::int32_t> {};
+
+TEST_P(WindowsLinkRoadAfterUnload, LateCompletionsAndDeliveriesReachNothing) {
+  fake_.KeepLateDeliveries(true);
+  Start();
+  ASSERT_TRUE(host_.WaitForLog("Device successfully connected.", 10s));
+  // The link drops; the next lookup never answers while the device is active.
+  fake_.Hold("FromBluetoothAddressAsync", true);
+  const long canceledBefore = fake_.Count("canceled");
+  fake_.Drop(kPistol);
+  ASSERT_TRUE(host_.WaitForLog("Connecting to device: 187723572702975", 10s, 2));
+  std::this_thread::sleep_for(100ms);
+  EXPECT_LT(Stop(), 1000ms);
+  EXPECT_EQ(fake_.Count("canceled"), canceledBefore + 1) << "Deactivate asks the lookup to cancel";
+  EXPECT_EQ(fake_.Count("handlers"), 0);
+  const std::size_t linesAtCleanup = host_.LogLines().size();
+  const std::size_t eventsAtCleanup = host_.Events().size();
+  module_.Close();
+
+  EXPECT_EQ(fake_.FinishHeld(GetParam()), 1);
+  // Watcher (Received, Stopped), device (status) and characteristic (value).
+  EXPECT_GE(fake_.DeliverLate(), 4);
+  EXPECT_EQ(host_.LogLines().size(), linesAtCleanup) << "nothing is logged after Cleanup";
+  EXPECT_EQ(host_.Events().size(), eventsAtCleanup) << "the host is not called after Cleanup";
+
+  // Loaded again, the module starts without the trigger packet that came late.
+  fake_.Reset();
+  Start();
+  for (int frame = 0; frame < 5; ++frame) provider_->RunFrame();
+  for (const Event &e : host_.Events())
+    if (e.kind == Event::Kind::BooleanUpdate && e.value != 0.0) ADD_FAILURE() << "a press nobody made reached the host";
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, WindowsLinkRoadAfterUnload, ::testing::Values(1, 2),
+                         [](const ::testing::TestParamInfo<std::int32_t> &param) {
+                           return param.param == 1 ? "Completed" : "Canceled";
+                         });
+
 } // namespace

@@ -169,4 +169,27 @@ TEST_F(PoseRoad, ShippedHelperIsStartedAndStopped) {
   EXPECT_TRUE(Logged(kTerminatedLine) || Logged(kTerminateFailedLine));
 }
 
+// A host that dies without Deactivate: the development host in a process of
+// its own, killed once its helper runs. The helper must end with it.
+TEST_F(PoseRoad, HelperEndsWhenTheHostProcessDies) {
+  folder_.AddBesideModule("fake_pose_getter.exe", "pose_getter.exe");
+  ASSERT_FALSE(FakeHelperAlive()) << "a helper from an earlier case still runs";
+  const std::string hostProgram = (BuildOutputFolder() / "vk5-host.exe").string();
+  std::string command;
+  command.append("\"").append(hostProgram).append("\" \"").append(folder_.root().string()).append("\" --seconds 60");
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION host{};
+  ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                             &startup, &host))
+      << GetLastError();
+  const bool started = WaitUntil(FakeHelperAlive, 10s);
+  TerminateProcess(host.hProcess, 1);
+  WaitForSingleObject(host.hProcess, 10000);
+  CloseHandle(host.hThread);
+  CloseHandle(host.hProcess);
+  ASSERT_TRUE(started) << "the host did not start its helper";
+  EXPECT_TRUE(WaitUntil([] { return !FakeHelperAlive(); }, 5s)) << "the helper outlived its host";
+}
+
 } // namespace

@@ -7,6 +7,7 @@
 #include "driver/controller_driver.h"
 #include "driver/device_provider.h"
 #include "driver/driver_factory.h"
+#include "support/host_log.h"
 #include "tools/host/dev_host.h"
 
 namespace {
@@ -109,6 +110,18 @@ TEST(ProviderInit, MissingPropertiesStillAnnouncesTheController) {
   EXPECT_EQ(provider.Init(&host), vr::VRInitError_None);
   EXPECT_EQ(host.LogLines(), std::vector<std::string>{"Initializing controller"});
   EXPECT_EQ(host.EventsOf(K::DeviceAdded).size(), 1u);
+  provider.Cleanup();
+}
+
+TEST(Provider, NothingReachesTheHostLogAfterCleanupUntilTheNextInit) {
+  DevHost host;
+  DeviceProvider provider;
+  ASSERT_EQ(provider.Init(&host), vr::VRInitError_None);
+  provider.Cleanup();
+  LogLine("a platform thread calling in late");
+  EXPECT_EQ(host.LogLines(), std::vector<std::string>{"Initializing controller"});
+  ASSERT_EQ(provider.Init(&host), vr::VRInitError_None);
+  EXPECT_EQ(host.LogLines(), (std::vector<std::string>{"Initializing controller", "Initializing controller"}));
   provider.Cleanup();
 }
 

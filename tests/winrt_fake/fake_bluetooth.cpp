@@ -15,6 +15,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "ble/winrt/abi.h"
@@ -30,6 +31,8 @@ constexpr HRESULT kIllegalDelegateAssignment = static_cast<HRESULT>(0x80000018);
 constexpr HRESULT kBounds = static_cast<HRESULT>(0x8000000B);
 constexpr HRESULT kClosed = static_cast<HRESULT>(0x80000013);
 constexpr HRESULT kClassNotAvailable = static_cast<HRESULT>(0x80040111);
+constexpr HRESULT kCanceled = static_cast<HRESULT>(0x800704C7);
+constexpr INT32 kRadioNotAvailable = 1;
 constexpr GUID kService{0x0000FFF0, 0x0000, 0x1000, {0x80, 0x00, 0x00, 0x80, 0x5F, 0x9B, 0x34, 0xFB}};
 constexpr GUID kCharacteristic{0x0000FFF1, 0x0000, 0x1000, {0x80, 0x00, 0x00, 0x80, 0x5F, 0x9B, 0x34, 0xFB}};
 
@@ -88,6 +91,15 @@ EventThread &Events() {
 std::mutex scriptMutex;
 std::map<std::string, HRESULT> refusals;
 std::set<std::string> neverComplete;
+std::set<std::string> held;
+// Operations held pending, each finished once by FakeBleFinishHeld (status 1
+// completes, anything else cancels) or dropped unfinished by a reset.
+std::vector<std::function<void(INT32 status)>> heldOperations;
+// Registrations revoked while a delivery was already under way: each runs
+// once with deliver true, or is dropped (deliver false) by a reset.
+std::atomic<bool> keepLateDeliveries{false};
+std::vector<std::function<void(bool deliver)>> lateDeliveries;
+std::atomic<bool> radioOn{true};
 
 HRESULT Refusal(const char *operation) {
   std::lock_guard lock(scriptMutex);
@@ -98,6 +110,15 @@ bool NeverCompletes(const char *operation) {
   std::lock_guard lock(scriptMutex);
   return neverComplete.count(operation) != 0;
 }
+bool Holds(const char *operation) {
+  std::lock_guard lock(scriptMutex);
+  return held.count(operation) != 0;
+}
+
+template <class Entry> std::vector<Entry> TakeAll(std::vector<Entry> &list) {
+  std::lock_guard lock(scriptMutex);
+  return std::exchange(list, {});
+}
 
 // ------------------------------------------------------------ object base
 
@@ -107,6 +128,13 @@ public:
   Object() { ++liveObjects; }
   virtual ~Object() { --liveObjects; }
   ULONG AddRefImpl() { return ++refs_; }
+  // A reference on an object found in a list, unless it is already on its way out.
+  bool TryAddRef() {
+    ULONG refs = refs_.load();
+    while (refs != 0)
+      if (refs_.compare_exchange_weak(refs, refs + 1)) return true;
+    return false;
+  }
   ULONG ReleaseImpl() {
     const ULONG left = --refs_;
     if (left == 0) delete this;
@@ -184,7 +212,9 @@ public:
     handlers_[token->value] = handler;
     return S_OK;
   }
-  HRESULT Remove(EventRegistrationToken token) {
+  // makeLate(handler) turns the handler's reference into a late delivery,
+  // kept while the script asks for them.
+  template <class MakeLate> HRESULT Remove(EventRegistrationToken token, MakeLate makeLate) {
     Handler *handler = nullptr;
     {
       std::lock_guard lock(mutex_);
@@ -193,7 +223,13 @@ public:
       handler = found->second;
       handlers_.erase(found);
     }
-    handler->Release();
+    if (keepLateDeliveries) {
+      std::function<void(bool)> late = makeLate(handler);
+      std::lock_guard lock(scriptMutex);
+      lateDeliveries.push_back(std::move(late));
+    } else {
+      handler->Release();
+    }
     return S_OK;
   }
   template <class Sender, class Args> void Raise(Sender *sender, Args *args) {
@@ -304,7 +340,12 @@ public:
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Cancel() override {
-    if (Finish(2, static_cast<HRESULT>(0x800704C7), TAbi{})) ++canceledOperations;
+    if (held_) {
+      // Acknowledged only when the test finishes the held operation.
+      if (!cancelRequested_.exchange(true)) ++canceledOperations;
+      return S_OK;
+    }
+    if (Finish(2, kCanceled, TAbi{})) ++canceledOperations;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Close() override { return S_OK; }
@@ -328,6 +369,22 @@ public:
 
   // Completes on the event thread after a short delay, unless scripted not to.
   void CompleteLater(TAbi result) {
+    if (Holds(name_)) {
+      held_ = true;
+      AddRef();
+      std::lock_guard lock(scriptMutex);
+      heldOperations.push_back([this, result](INT32 status) {
+        if (status == 1) {
+          Finish(1, S_OK, result);
+        } else {
+          if constexpr (std::is_pointer_v<TAbi>)
+            if (result) result->Release();
+          Finish(2, kCanceled, TAbi{});
+        }
+        Release();
+      });
+      return;
+    }
     if (NeverCompletes(name_)) {
       if constexpr (std::is_pointer_v<TAbi>)
         if (result) result->Release();
@@ -359,6 +416,8 @@ private:
   }
 
   const char *name_;
+  std::atomic<bool> held_{false};
+  std::atomic<bool> cancelRequested_{false};
   std::mutex mutex_;
   INT32 status_ = 0;
   HRESULT error_ = S_OK;
@@ -551,7 +610,18 @@ public:
     return valueChanged_.Add(handler, token);
   }
   HRESULT STDMETHODCALLTYPE remove_ValueChanged(EventRegistrationToken token) override {
-    return valueChanged_.Remove(token);
+    return valueChanged_.Remove(token, [this](ValueChangedHandler *handler) {
+      AddRef();
+      return [this, handler](bool deliver) {
+        if (deliver) {
+          auto *args = new ValueChangedArgs({0x5B, 0x00, 0x00, 0x00, 0x00, 0x5D}); // a trigger packet
+          handler->Invoke(static_cast<IGattCharacteristic *>(this), static_cast<IGattValueChangedEventArgs *>(args));
+          args->Release();
+        }
+        handler->Release();
+        Release();
+      };
+    });
   }
 
   bool Subscribed() { return notifying_ && !valueChanged_.Empty(); }
@@ -725,7 +795,14 @@ public:
     return statusChanged_.Add(handler, token);
   }
   HRESULT STDMETHODCALLTYPE remove_ConnectionStatusChanged(EventRegistrationToken token) override {
-    return statusChanged_.Remove(token);
+    return statusChanged_.Remove(token, [this](DeviceEventHandler *handler) {
+      AddRef();
+      return [this, handler](bool deliver) {
+        if (deliver) handler->Invoke(static_cast<IBluetoothLEDevice *>(this), static_cast<IInspectable *>(nullptr));
+        handler->Release();
+        Release();
+      };
+    });
   }
 
   // IBluetoothLEDevice3
@@ -821,12 +898,16 @@ private:
 
 class StoppedArgs final : public Object, public IBluetoothLEAdvertisementWatcherStoppedEventArgs {
 public:
+  explicit StoppedArgs(INT32 error) : error_(error) {}
   FAKE_IUNKNOWN
   FAKE_QI(IBluetoothLEAdvertisementWatcherStoppedEventArgs)
   HRESULT STDMETHODCALLTYPE get_Error(INT32 *value) override {
-    *value = 0;
+    *value = error_;
     return S_OK;
   }
+
+private:
+  INT32 error_;
 };
 
 class Watcher;
@@ -853,7 +934,7 @@ public:
   HRESULT STDMETHODCALLTYPE get_MinOutOfRangeTimeout(TimeSpan *) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_MaxOutOfRangeTimeout(TimeSpan *) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_Status(INT32 *value) override {
-    *value = started_ ? 1 : 3;
+    *value = started_ ? 1 : aborted_ ? 4 : 3;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_ScanningMode(INT32 *value) override {
@@ -871,37 +952,81 @@ public:
   HRESULT STDMETHODCALLTYPE put_AdvertisementFilter(IInspectable *) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Start() override {
     if (HRESULT refused = Refusal("Start")) return refused;
+    if (!radioOn) {
+      // As the runtime does: Start itself succeeds, the watcher aborts at once.
+      aborted_ = true;
+      RaiseStopped(kRadioNotAvailable);
+      return S_OK;
+    }
     if (!started_.exchange(true)) {
+      aborted_ = false;
       AddRef();
       Events().Post([this] { Pump(++generation_); });
     }
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Stop() override {
-    if (started_.exchange(false)) {
-      AddRef();
-      Events().Post([this] {
-        auto *args = new StoppedArgs;
-        stopped_.Raise(static_cast<IBluetoothLEAdvertisementWatcher *>(this),
-                       static_cast<IBluetoothLEAdvertisementWatcherStoppedEventArgs *>(args));
-        args->Release();
-        Release();
-      });
-    }
+    if (started_.exchange(false)) RaiseStopped(0);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE add_Received(WatcherReceivedHandler *handler, EventRegistrationToken *token) override {
     return received_.Add(handler, token);
   }
-  HRESULT STDMETHODCALLTYPE remove_Received(EventRegistrationToken token) override { return received_.Remove(token); }
+  HRESULT STDMETHODCALLTYPE remove_Received(EventRegistrationToken token) override {
+    return received_.Remove(token, [this](WatcherReceivedHandler *handler) {
+      AddRef();
+      return [this, handler](bool deliver) {
+        if (deliver) {
+          auto *args = new ReceivedArgs(0xAABBCCDDEEFF, L"Pistol");
+          handler->Invoke(static_cast<IBluetoothLEAdvertisementWatcher *>(this),
+                          static_cast<IBluetoothLEAdvertisementReceivedEventArgs *>(args));
+          args->Release();
+        }
+        handler->Release();
+        Release();
+      };
+    });
+  }
   HRESULT STDMETHODCALLTYPE add_Stopped(WatcherStoppedHandler *handler, EventRegistrationToken *token) override {
     return stopped_.Add(handler, token);
   }
-  HRESULT STDMETHODCALLTYPE remove_Stopped(EventRegistrationToken token) override { return stopped_.Remove(token); }
+  HRESULT STDMETHODCALLTYPE remove_Stopped(EventRegistrationToken token) override {
+    return stopped_.Remove(token, [this](WatcherStoppedHandler *handler) {
+      AddRef();
+      return [this, handler](bool deliver) {
+        if (deliver) {
+          auto *args = new StoppedArgs(0);
+          handler->Invoke(static_cast<IBluetoothLEAdvertisementWatcher *>(this),
+                          static_cast<IBluetoothLEAdvertisementWatcherStoppedEventArgs *>(args));
+          args->Release();
+        }
+        handler->Release();
+        Release();
+      };
+    });
+  }
 
   long Handlers() { return received_.Size() + stopped_.Size(); }
 
+  // The radio went away: a started watcher aborts.
+  void RadioLost() {
+    if (!started_.exchange(false)) return;
+    aborted_ = true;
+    RaiseStopped(kRadioNotAvailable);
+  }
+
 private:
+  void RaiseStopped(INT32 error) {
+    AddRef();
+    Events().Post([this, error] {
+      auto *args = new StoppedArgs(error);
+      stopped_.Raise(static_cast<IBluetoothLEAdvertisementWatcher *>(this),
+                     static_cast<IBluetoothLEAdvertisementWatcherStoppedEventArgs *>(args));
+      args->Release();
+      Release();
+    });
+  }
+
   // One round of advertisements from every pistol not connected, every 50 ms
   // while started. Holds one reference while it runs.
   void Pump(long generation) {
@@ -926,6 +1051,7 @@ private:
   }
 
   std::atomic<bool> started_{false};
+  std::atomic<bool> aborted_{false};
   std::atomic<long> generation_{0};
   INT32 mode_ = 0;
   EventSource<WatcherReceivedHandler> received_;
@@ -983,7 +1109,8 @@ public:
     bool known = false;
     {
       std::lock_guard lock(pistolsMutex);
-      known = pistols.count(address) && !pistols[address].name.empty();
+      // With the radio off the runtime knows no device by address.
+      known = radioOn && pistols.count(address) && !pistols[address].name.empty();
     }
     auto *op = new Operation<IBluetoothLEDevice *>("FromBluetoothAddressAsync");
     if (NeverCompletes("FromBluetoothAddressAsync"))
@@ -1071,9 +1198,66 @@ extern "C" __declspec(dllexport) void FakeBleReset() {
     std::lock_guard lock(scriptMutex);
     refusals.clear();
     neverComplete.clear();
+    held.clear();
   }
+  keepLateDeliveries = false;
+  radioOn = true;
+  // Outside the lock: finishing and dropping call into whoever registered.
+  for (auto &finish : TakeAll(heldOperations)) finish(2);
+  for (auto &late : TakeAll(lateDeliveries)) late(false);
   std::lock_guard lock(pistolsMutex);
   for (auto &[address, pistol] : pistols) pistol.name.clear();
+}
+
+extern "C" __declspec(dllexport) void FakeBleHold(const char *operation, bool hold) {
+  std::lock_guard lock(scriptMutex);
+  if (hold)
+    held.insert(operation);
+  else
+    held.erase(operation);
+}
+
+extern "C" __declspec(dllexport) int FakeBleFinishHeld(INT32 status) {
+  auto operations = TakeAll(heldOperations);
+  for (auto &finish : operations) finish(status);
+  return static_cast<int>(operations.size());
+}
+
+extern "C" __declspec(dllexport) void FakeBleKeepLateDeliveries(bool keep) {
+  keepLateDeliveries = keep;
+}
+
+extern "C" __declspec(dllexport) int FakeBleDeliverLate() {
+  auto deliveries = TakeAll(lateDeliveries);
+  for (auto &late : deliveries) late(true);
+  return static_cast<int>(deliveries.size());
+}
+
+extern "C" __declspec(dllexport) void FakeBleRadio(bool on) {
+  radioOn = on;
+  if (on) return;
+  std::vector<Watcher *> watchers;
+  {
+    std::lock_guard lock(watchersMutex);
+    for (Watcher *w : Watchers())
+      if (w->TryAddRef()) watchers.push_back(w);
+  }
+  for (Watcher *w : watchers) {
+    w->RadioLost();
+    w->Release();
+  }
+  std::vector<Device *> devices;
+  {
+    std::lock_guard lock(pistolsMutex);
+    for (auto &[address, pistol] : pistols)
+      for (Device *d : pistol.devices)
+        if (d->TryAddRef()) devices.push_back(d);
+  }
+  for (Device *d : devices)
+    Events().Post([d] {
+      d->Drop();
+      d->Release();
+    });
 }
 
 extern "C" __declspec(dllexport) void FakeBleAddPistol(std::uint64_t address, const wchar_t *name) {
@@ -1118,7 +1302,8 @@ extern "C" __declspec(dllexport) void FakeBleDrop(std::uint64_t address) {
   std::vector<Device *> devices;
   {
     std::lock_guard lock(pistolsMutex);
-    for (Device *d : pistols[address].devices) devices.push_back(AddRefed(d));
+    for (Device *d : pistols[address].devices)
+      if (d->TryAddRef()) devices.push_back(d);
   }
   for (Device *d : devices)
     Events().Post([d] {
