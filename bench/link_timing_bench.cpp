@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <thread>
 #include <vector>
@@ -43,6 +44,7 @@ void PressLatency(int samples) {
   ControllerDriver &controller = *provider.controller;
   controller.fireClick = 1;
   controller.fireValue = 2;
+  controller.driverInput = vr::VRDriverInput(); // as Activate leaves it
   std::atomic<Clock::rep> pressSeen{0};
   host.SetListener([&](const devhost::Event &e) {
     if (e.kind == devhost::Event::Kind::BooleanUpdate && e.value != 0)
@@ -65,7 +67,12 @@ void PressLatency(int samples) {
     pressSeen.store(0);
     HandleNotification(trigger, inputLatches);
     const auto returned = Clock::now();
-    while (pressSeen.load() == 0) std::this_thread::sleep_for(50us);
+    const auto giveUp = returned + 2s;
+    while (pressSeen.load() == 0 && Clock::now() < giveUp) std::this_thread::sleep_for(50us);
+    if (pressSeen.load() == 0) {
+      std::fprintf(stderr, "a press never reached the host\n");
+      std::exit(1);
+    }
     latencies.push_back(Ms(Clock::time_point(Clock::duration(pressSeen.load())) - returned));
   }
   running = false;
