@@ -6,7 +6,7 @@
 #include <openvr_driver.h>
 
 #include "ble/packet_decoder.h"
-#include "driver/input_latches.h"
+#include "ble/input_latches.h"
 
 namespace {
 

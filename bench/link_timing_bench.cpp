@@ -16,7 +16,7 @@
 #include "ble/sim/radio.h"
 #include "driver/controller_driver.h"
 #include "driver/device_provider.h"
-#include "driver/input_latches.h"
+#include "ble/input_latches.h"
 #include "tools/host/dev_host.h"
 
 using namespace std::chrono_literals;

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "driver/input_latches.h"
+#include "ble/input_latches.h"
 #include "support/host_log.h"
 
 PistolButton DecodeNotification(std::span<const std::uint8_t> v) {

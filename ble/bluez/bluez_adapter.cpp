@@ -8,86 +8,15 @@
 
 #include "ble/bluez/bluez_error.h"
 #include "ble/bluez/bluez_text.h"
-#include "ble/bluez/bus_session.h"
+#include "ble/bluez/bluez_watcher.h"
+#include "ble/bluez/bus_operation.h"
 #include "ble/bluez/event_list.h"
-#include "ble/link_worker.h"
-#include "support/blocking_wait.h"
 
 namespace ble::bluez {
 namespace {
 
-constexpr const char *kAdapter1 = "org.bluez.Adapter1";
-constexpr const char *kDevice1 = "org.bluez.Device1";
-constexpr const char *kCharacteristic1 = "org.bluez.GattCharacteristic1";
 // How long a connected device may take to export its services.
 constexpr std::chrono::milliseconds kResolveTimeout{10'000};
-
-// An operation finished on the loop thread; cancelling it also undoes the
-// step in progress there (drops the pending call, so its reply is ignored).
-template <class T>
-class BusOperation final : public PendingOperation<T>, public std::enable_shared_from_this<BusOperation<T>> {
-public:
-  explicit BusOperation(std::weak_ptr<BusSession> session) : session_(std::move(session)) {}
-
-  void Cancel() override {
-    if (!this->FinishCanceled()) return;
-    if (auto session = session_.lock()) {
-      session->Post([self = this->shared_from_this()] {
-        auto hook = std::move(self->cancelHook_);
-        self->cancelHook_ = nullptr;
-        if (hook) hook();
-      });
-    }
-  }
-
-  // Loop thread from here on.
-  bool Pending() { return this->Status() == AsyncStatus::Started; }
-  void OnCancel(std::function<void()> hook) {
-    if (Pending()) cancelHook_ = std::move(hook);
-  }
-  void Succeed(T value) {
-    cancelHook_ = nullptr;
-    this->Complete(std::move(value));
-  }
-  void Failed(HRESULT code) {
-    cancelHook_ = nullptr;
-    this->Fail(code);
-  }
-
-private:
-  std::weak_ptr<BusSession> session_;
-  std::function<void()> cancelHook_;
-};
-
-template <class T> std::shared_ptr<BusOperation<T>> NewOperation(const BusConnection &connection) {
-  return std::make_shared<BusOperation<T>>(connection.weak());
-}
-
-// Runs task on the loop thread: at once when already there.
-void OnLoop(const BusConnection &connection, std::function<void()> task) {
-  if (connection.session().OnLoopThread()) {
-    task();
-  } else if (!connection.session().Post(std::move(task))) {
-    raise_platform_error(kErrorNoBus);
-  }
-}
-
-void IgnoreReply(const CallOutcome &) {}
-
-// Waits on the link's own terms: bounded, and given up as soon as the link is
-// told to stop, so a bluetoothd that never answers cannot hold a Deactivate.
-template <class T> T AwaitOnLink(AsyncOperation<T> &operation) {
-  return blocking_get(operation, linkRunning, linkTimings.operationTimeout);
-}
-
-// Why a scan ended that nobody stopped: the radio or the service went, or
-// BlueZ ended the discovery itself.
-BluetoothError StopReason(HRESULT code) {
-  if (code == kErrorNoAdapter || code == kErrorNotReady || code == kErrorServiceNotActive) {
-    return BluetoothError::RadioNotAvailable;
-  }
-  return BluetoothError::OtherError;
-}
 
 class ByteReader final : public DataReader {
 public:
@@ -121,172 +50,6 @@ public:
 
 private:
   std::shared_ptr<IBuffer> buffer_;
-};
-
-class NamedAdvertisement final : public BluetoothLEAdvertisement {
-public:
-  explicit NamedAdvertisement(std::u16string name) : name_(std::move(name)) {}
-  std::u16string LocalName() override { return name_; }
-
-private:
-  std::u16string name_;
-};
-
-class ReceivedArgs final : public BluetoothLEAdvertisementReceivedEventArgs {
-public:
-  ReceivedArgs(const std::string &name, std::uint64_t address)
-      : advertisement_(std::make_shared<NamedAdvertisement>(Utf8ToUtf16(name))), address_(address) {}
-  std::shared_ptr<BluetoothLEAdvertisement> Advertisement() override { return advertisement_; }
-  std::uint64_t BluetoothAddress() override { return address_; }
-
-private:
-  std::shared_ptr<BluetoothLEAdvertisement> advertisement_;
-  std::uint64_t address_;
-};
-
-class StoppedArgs final : public BluetoothLEAdvertisementWatcherStoppedEventArgs {
-public:
-  explicit StoppedArgs(BluetoothError error) : error_(error) {}
-  BluetoothError Error() override { return error_; }
-
-private:
-  BluetoothError error_;
-};
-
-class Watcher final : public BluetoothLEAdvertisementWatcher,
-                      public DiscoveryListener,
-                      public std::enable_shared_from_this<Watcher> {
-public:
-  explicit Watcher(std::shared_ptr<BusConnection> connection) : connection_(std::move(connection)) {}
-
-  // BlueZ discovers LE devices by active scanning; there is nothing to set.
-  void ScanningMode(BluetoothLEScanningMode) override {}
-  EventToken Received(ReceivedHandler handler) override { return received_.Add(std::move(handler)); }
-  void Received(EventToken token) override { received_.Remove(token); }
-  EventToken Stopped(StoppedHandler handler) override { return stopped_.Add(std::move(handler)); }
-  void Stopped(EventToken token) override { stopped_.Remove(token); }
-
-  void Start() override {
-    // On the loop thread nothing may wait for BlueZ: a failure then shows as Stopped.
-    if (connection_->session().OnLoopThread()) {
-      BeginStart(nullptr);
-      return;
-    }
-    auto operation = NewOperation<bool>(*connection_);
-    OnLoop(*connection_, [self = shared_from_this(), operation] { self->BeginStart(operation); });
-    AwaitOnLink(*operation);
-  }
-
-  void Stop() override {
-    OnLoop(*connection_, [self = shared_from_this()] { self->BeginStop(); });
-  }
-
-  void OnAdvertisement(const std::string &name, std::uint64_t address) override {
-    if (!started_) return;
-    ReceivedArgs args(name, address);
-    received_.ForEach([&](const auto &handler) { (void)handler_boundary([&] { handler(*this, args); }); });
-  }
-
-  void OnAdapterState(bool present, bool powered, bool discovering) override {
-    if (!started_) return;
-    if (present && powered && discovering) {
-      discoveringSeen_ = true;
-      return;
-    }
-    // Before BlueZ has reported our discovery running, "not discovering" is stale news.
-    if (present && powered && !discoveringSeen_) return;
-    started_ = false;
-    // Not our Stop: the scan ended under us, and the link has to start over.
-    if (session().Lost()) {
-      RaiseStopped(BluetoothError::OtherError);
-    } else {
-      RaiseStopped(present && powered ? BluetoothError::OtherError : BluetoothError::RadioNotAvailable);
-    }
-  }
-
-private:
-  BusSession &session() { return connection_->session(); }
-
-  void BeginStart(std::shared_ptr<BusOperation<bool>> operation) {
-    if (started_) {
-      if (operation) operation->Succeed(true);
-      return;
-    }
-    auto self = shared_from_this();
-    // A caller that gave up (stop or time limit) ends the sequence at the next answer.
-    auto abandoned = [operation] { return operation && !operation->Pending(); };
-    session().Refresh([self, operation, abandoned](HRESULT code) {
-      if (abandoned()) return;
-      if (code < 0) return self->StartFailed(operation, code);
-      const std::string adapter = self->session().AdapterPath();
-      if (adapter.empty()) return self->StartFailed(operation, kErrorNoAdapter);
-      self->session().Call(adapter, kAdapter1, "SetDiscoveryFilter", AppendFilter, BusSession::kShortCallUsec,
-                           [self, operation, adapter, abandoned](const CallOutcome &filtered) {
-                             if (abandoned()) return;
-                             // A BlueZ too old for a key refuses the whole filter; discovery still works without it.
-                             if (filtered.code < 0 && filtered.code != kEInvalidArg)
-                               return self->StartFailed(operation, filtered.code);
-                             self->session().Call(
-                                 adapter, kAdapter1, "StartDiscovery", nullptr, BusSession::kShortCallUsec,
-                                 [self, operation, adapter, abandoned](const CallOutcome &started) {
-                                   // InProgress: this connection's discovery already runs.
-                                   const bool running = started.code >= 0 || started.code == kErrorBusy;
-                                   if (abandoned()) {
-                                     // Nobody waits for this scan any more: leave no session behind in BlueZ.
-                                     if (running) {
-                                       self->session().Call(adapter, kAdapter1, "StopDiscovery", nullptr,
-                                                            BusSession::kShortCallUsec, IgnoreReply);
-                                     }
-                                     return;
-                                   }
-                                   if (!running) return self->StartFailed(operation, started.code);
-                                   self->Started(operation, adapter);
-                                 });
-                           });
-    });
-  }
-
-  static int AppendFilter(sd_bus_message *m) {
-    return sd_bus_message_append(m, "a{sv}", 2, "Transport", "s", "le", "DuplicateData", "b", 1);
-  }
-
-  void Started(const std::shared_ptr<BusOperation<bool>> &operation, const std::string &adapter) {
-    started_ = true;
-    discoveringSeen_ = false;
-    adapterPath_ = adapter;
-    if (operation) operation->Succeed(true);
-    // Devices another client's discovery already sees will not announce themselves again.
-    for (const auto &[name, address] : session().SeenDevices()) OnAdvertisement(name, address);
-  }
-
-  void StartFailed(const std::shared_ptr<BusOperation<bool>> &operation, HRESULT code) {
-    if (operation) {
-      operation->Failed(code);
-    } else {
-      RaiseStopped(StopReason(code));
-    }
-  }
-
-  void BeginStop() {
-    if (!started_) return;
-    started_ = false;
-    // Stopped follows BlueZ's answer, whatever it is: "No discovery started" also means stopped.
-    session().Call(adapterPath_, kAdapter1, "StopDiscovery", nullptr, BusSession::kShortCallUsec,
-                   [self = shared_from_this()](const CallOutcome &) { self->RaiseStopped(); });
-  }
-
-  void RaiseStopped(BluetoothError error = BluetoothError::Success) {
-    StoppedArgs args(error);
-    stopped_.ForEach([&](const auto &handler) { (void)handler_boundary([&] { handler(*this, args); }); });
-  }
-
-  std::shared_ptr<BusConnection> connection_;
-  EventList<ReceivedHandler> received_;
-  EventList<StoppedHandler> stopped_;
-  // Loop thread only.
-  bool started_ = false;
-  bool discoveringSeen_ = false;
-  std::string adapterPath_;
 };
 
 class Device;
@@ -506,28 +269,17 @@ private:
   }
 
   void AwaitResolved(const std::shared_ptr<ServicesOperation> &operation) {
-    struct Wait {
-      std::uint64_t waiter = 0;
-      std::uint64_t timer = 0;
-      bool done = false;
-    };
-    auto wait = std::make_shared<Wait>();
     auto self = shared_from_this();
-    auto finish = [self, operation, wait](HRESULT code) {
-      if (wait->done) return;
-      wait->done = true;
-      self->session().CancelTimer(wait->timer);
-      self->session().CancelWhenServicesResolved(wait->waiter);
-      if (!operation->Pending()) return;
-      operation->Succeed(code < 0 ? Failure(code) : self->ResolvedServices());
-    };
-    wait->waiter = session().WhenServicesResolved(path_, finish);
-    if (wait->done) return;
-    wait->timer = session().AddTimer(kResolveTimeout, [finish] { finish(kErrorTimeout); });
-    operation->OnCancel([self, wait] {
-      wait->done = true;
-      self->session().CancelTimer(wait->timer);
-      self->session().CancelWhenServicesResolved(wait->waiter);
+    BusSession &session = this->session();
+    auto stop = WatchWithin(
+        session, kResolveTimeout, [&](auto fn) { return session.WhenServicesResolved(path_, std::move(fn)); },
+        [&session](std::uint64_t id) { session.CancelWhenServicesResolved(id); },
+        [self, operation](HRESULT code) {
+          if (!operation->Pending()) return;
+          operation->Succeed(code < 0 ? Failure(code) : self->ResolvedServices());
+        });
+    operation->OnCancel([self, stop] {
+      stop();
       self->Disconnect();
     });
   }
@@ -584,32 +336,16 @@ void Characteristic::Subscribed(BusOperation<GattCommunicationStatus> &operation
 }
 
 void Characteristic::AwaitNotifying(const std::shared_ptr<BusOperation<GattCommunicationStatus>> &operation) {
-  struct Wait {
-    std::uint64_t waiter = 0;
-    std::uint64_t timer = 0;
-    bool done = false;
-  };
-  auto wait = std::make_shared<Wait>();
   auto self = shared_from_this();
-  auto finish = [self, operation, wait](HRESULT code) {
-    if (wait->done) return;
-    wait->done = true;
-    BusSession &session = self->connection_->session();
-    session.CancelTimer(wait->timer);
-    session.CancelWhenNotifying(wait->waiter);
-    if (!operation->Pending()) return;
-    self->Subscribed(*operation, true, code);
-  };
   BusSession &session = connection_->session();
-  wait->waiter = session.WhenNotifying(path_, finish);
-  if (wait->done) return;
-  wait->timer = session.AddTimer(std::chrono::milliseconds(BusSession::kShortCallUsec / 1000),
-                                 [finish] { finish(kErrorTimeout); });
-  operation->OnCancel([self, wait] {
-    wait->done = true;
-    self->connection_->session().CancelTimer(wait->timer);
-    self->connection_->session().CancelWhenNotifying(wait->waiter);
-  });
+  auto stop = WatchWithin(
+      session, std::chrono::milliseconds(BusSession::kShortCallUsec / 1000),
+      [&](auto fn) { return session.WhenNotifying(path_, std::move(fn)); },
+      [&session](std::uint64_t id) { session.CancelWhenNotifying(id); },
+      [self, operation](HRESULT code) {
+        if (operation->Pending()) self->Subscribed(*operation, true, code);
+      });
+  operation->OnCancel(std::move(stop));
 }
 
 } // namespace
@@ -630,20 +366,7 @@ std::shared_ptr<BusConnection> BluezAdapter::Connection() {
 }
 
 std::shared_ptr<BluetoothLEAdvertisementWatcher> BluezAdapter::CreateWatcher() {
-  auto connection = Connection();
-  if (connection->session().OnLoopThread()) raise_platform_error(kRpcEWrongThread);
-  auto watcher = std::make_shared<Watcher>(connection);
-  auto operation = NewOperation<bool>(*connection);
-  OnLoop(*connection, [connection, watcher, operation] {
-    connection->session().Refresh([connection, watcher, operation](HRESULT code) {
-      if (code < 0) return operation->Failed(code);
-      if (connection->session().AdapterPath().empty()) return operation->Failed(kErrorNoAdapter);
-      connection->session().AddListener(std::weak_ptr<DiscoveryListener>(watcher));
-      operation->Succeed(true);
-    });
-  });
-  AwaitOnLink(*operation);
-  return watcher;
+  return CreateWatcherOn(Connection());
 }
 
 AsyncOperationPtr<std::shared_ptr<BluetoothLEDevice>> BluezAdapter::FromBluetoothAddressAsync(std::uint64_t address) {

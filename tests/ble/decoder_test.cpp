@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "ble/packet_decoder.h"
-#include "driver/input_latches.h"
+#include "ble/input_latches.h"
 #include "tools/host/dev_host.h"
 
 namespace {

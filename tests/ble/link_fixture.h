@@ -12,7 +12,7 @@
 #include "ble/adapter.h"
 #include "ble/link_worker.h"
 #include "ble/sim/radio.h"
-#include "driver/input_latches.h"
+#include "ble/input_latches.h"
 #include "tools/host/dev_host.h"
 
 namespace linktest {

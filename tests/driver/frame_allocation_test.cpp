@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "driver/controller_driver.h"
-#include "driver/input_latches.h"
+#include "ble/input_latches.h"
 #include "pose/pose_exchange.h"
 #include "tests/support/quiet_host.h"
 

@@ -1,0 +1,3 @@
+#include "ble/input_latches.h"
+
+InputLatches inputLatches;

@@ -1,3 +1,0 @@
-#include "driver/input_latches.h"
-
-InputLatches inputLatches;
