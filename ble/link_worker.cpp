@@ -47,17 +47,15 @@ class ErrorReport {
 public:
   void Failed(HRESULT code) {
     const auto now = Clock::now();
-    Entry *slot = &entries_[0];
-    for (Entry &entry : entries_) {
-      if (entry.used && entry.code == code) {
-        if (now - entry.lastLogged < linkTimings.repeatedErrorLogInterval) return;
-        slot = &entry;
-        break;
-      }
-      // Otherwise reuse a free slot, or the one logged longest ago.
-      if (!entry.used || (slot->used && entry.lastLogged < slot->lastLogged)) slot = &entry;
+    auto entry = std::find_if(entries_.begin(), entries_.end(), [&](const Entry &e) { return e.code == code; });
+    if (entry == entries_.end()) {
+      // A new code takes the place of the one logged longest ago, or never.
+      entry = std::min_element(entries_.begin(), entries_.end(),
+                               [](const Entry &a, const Entry &b) { return a.lastLogged < b.lastLogged; });
+    } else if (now - entry->lastLogged < linkTimings.repeatedErrorLogInterval) {
+      return;
     }
-    *slot = Entry{code, now, true};
+    *entry = Entry{code, now};
     char line[40];
     std::snprintf(line, sizeof line, "Link error: 0x%08X.", static_cast<unsigned>(code));
     LogLine(line);
@@ -65,9 +63,8 @@ public:
 
 private:
   struct Entry {
-    HRESULT code = kSOk;
+    HRESULT code = kSOk; // never a failure code
     Clock::time_point lastLogged{};
-    bool used = false;
   };
   std::array<Entry, 8> entries_{};
 };
@@ -132,10 +129,8 @@ private:
         return true;
       } catch (...) {
         const HRESULT code = current_failure_code();
-        DropWatcher();
-        // A fresh state: whatever a half-made registration still delivers
-        // goes to the old one.
-        state_ = std::make_shared<LinkState>();
+        // Whatever a half-made registration still delivers goes to the old state.
+        DiscardWatcher();
         if (!linkRunning.load()) return false;
         errors_.Failed(code);
       }
