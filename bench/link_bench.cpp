@@ -5,8 +5,8 @@
 #include <benchmark/benchmark.h>
 #include <openvr_driver.h>
 
-#include "ble/packet_decoder.h"
 #include "ble/input_latches.h"
+#include "ble/packet_decoder.h"
 
 namespace {
 

@@ -11,12 +11,12 @@
 #include <thread>
 #include <vector>
 
+#include "ble/input_latches.h"
 #include "ble/link_worker.h"
 #include "ble/packet_decoder.h"
 #include "ble/sim/radio.h"
 #include "driver/controller_driver.h"
 #include "driver/device_provider.h"
-#include "ble/input_latches.h"
 #include "tools/host/dev_host.h"
 
 using namespace std::chrono_literals;

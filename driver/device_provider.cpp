@@ -1,7 +1,7 @@
 #include "driver/device_provider.h"
 
-#include "driver/controller_driver.h"
 #include "ble/input_latches.h"
+#include "driver/controller_driver.h"
 #include "support/host_log.h"
 
 vr::EVRInitError DeviceProvider::Init(vr::IVRDriverContext *pDriverContext) {

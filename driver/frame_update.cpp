@@ -1,7 +1,7 @@
 #include "driver/frame_update.h"
 
-#include "driver/controller_driver.h"
 #include "ble/input_latches.h"
+#include "driver/controller_driver.h"
 #include "pose/pose_exchange.h"
 #include "support/host_log.h"
 

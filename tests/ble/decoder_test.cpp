@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "ble/packet_decoder.h"
 #include "ble/input_latches.h"
+#include "ble/packet_decoder.h"
 #include "tools/host/dev_host.h"
 
 namespace {

@@ -10,9 +10,9 @@
 #include <gtest/gtest.h>
 
 #include "ble/adapter.h"
+#include "ble/input_latches.h"
 #include "ble/link_worker.h"
 #include "ble/sim/radio.h"
-#include "ble/input_latches.h"
 #include "tools/host/dev_host.h"
 
 namespace linktest {

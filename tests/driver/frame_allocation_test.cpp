@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/controller_driver.h"
 #include "ble/input_latches.h"
+#include "driver/controller_driver.h"
 #include "pose/pose_exchange.h"
 #include "tests/support/quiet_host.h"
 

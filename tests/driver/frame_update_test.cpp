@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/controller_driver.h"
 #include "ble/input_latches.h"
+#include "driver/controller_driver.h"
 #include "pose/exchange_lock.h"
 #include "pose/pose_exchange.h"
 #include "tests/support/second_view.h"
