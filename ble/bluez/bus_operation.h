@@ -17,9 +17,9 @@
 
 namespace ble::bluez {
 
-inline constexpr const char *kAdapter1 = "org.bluez.Adapter1";
-inline constexpr const char *kDevice1 = "org.bluez.Device1";
-inline constexpr const char *kCharacteristic1 = "org.bluez.GattCharacteristic1";
+constexpr const char *kAdapter1 = "org.bluez.Adapter1";
+constexpr const char *kDevice1 = "org.bluez.Device1";
+constexpr const char *kCharacteristic1 = "org.bluez.GattCharacteristic1";
 
 // An operation finished on the loop thread; cancelling it also undoes the
 // step in progress there (drops the pending call, so its reply is ignored).
