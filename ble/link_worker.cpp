@@ -7,9 +7,9 @@
 #include <thread>
 
 #include "ble/advertisement_discovery.h"
-#include "ble/apartment.h"
 #include "ble/connection_monitor.h"
 #include "ble/packet_decoder.h"
+#include "support/apartment.h"
 #include "support/blocking_wait.h"
 #include "support/host_log.h"
 #include "support/log_text.h"

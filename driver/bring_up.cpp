@@ -6,7 +6,6 @@
 #include "driver/controller_driver.h"
 #include "pose/helper_process.h"
 #include "pose/pose_exchange.h"
-#include "pose/pose_getter.h"
 
 void BringUp(ControllerDriver &controller) {
   // The link worker starts first, so a failure to create its thread leaves

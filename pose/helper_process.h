@@ -2,11 +2,20 @@
 
 #include <string>
 
-// What the helper's start and stop need from the platform; each platform
-// implements these in its own folder and keeps the started process's record.
+// The driver's control of the pose helper, the program that writes poses into
+// the exchange; it lies beside the module.
 
-// The full path of the file this code was loaded from; false when it cannot be told.
-bool ModuleFilePath(std::string &out);
+// "pose_getter" or "pose_getter.exe".
+extern const char *const kPoseGetterFileName;
+
+// Starts the helper `fileName` from the module directory. A helper recorded by
+// an earlier start is stopped first, so it is neither orphaned nor leaked.
+void StartPoseGetter(const std::string &fileName);
+// Terminates the recorded helper and releases it; logs the outcome.
+void StopPoseGetter();
+
+// What start and stop need from the platform; each platform implements these
+// in its own folder and keeps the started process's record.
 
 // Starts `path` without a window, without arguments beyond its own path, with
 // the host's environment and working directory, and records the process.

@@ -74,21 +74,6 @@ void ClosePoseExchange() {
   poseMapping = kNoMapping;
 }
 
-bool LockExchangeWithin(PoseExchangeBlock &block, std::chrono::microseconds wait) {
-  using Clock = std::chrono::steady_clock;
-  if (TryLockExchange(block)) return true;
-  if (wait <= std::chrono::microseconds::zero()) return false;
-  const Clock::time_point start = Clock::now();
-  // A live writer holds the lock for well under a microsecond. Yield, never
-  // sleep: a sleep on Windows lasts a whole timer tick (up to 15.6 ms) and
-  // would cost the host a frame; a stuck lock costs at most `wait`.
-  while (Clock::now() - start < wait) {
-    std::this_thread::yield();
-    if (TryLockExchange(block)) return true;
-  }
-  return false;
-}
-
 PoseRead ReadPoseRecord(PoseRecord &out, std::chrono::microseconds wait) {
   if (!poseView.load(std::memory_order_relaxed)) return PoseRead::NoBlock;
   poseReaders.fetch_add(1);
@@ -96,11 +81,7 @@ PoseRead ReadPoseRecord(PoseRecord &out, std::chrono::microseconds wait) {
   PoseRead read = PoseRead::NoBlock;
   if (block) {
     read = PoseRead::Locked;
-    if (LockExchangeWithin(*block, wait)) {
-      std::memcpy(&out, &block->pose, sizeof out);
-      UnlockExchange(*block);
-      read = PoseRead::Read;
-    }
+    if (CopyRecordOut(*block, out, wait)) read = PoseRead::Read;
   }
   poseReaders.fetch_sub(1);
   return read;

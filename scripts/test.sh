@@ -25,6 +25,11 @@ for preset in asan tsan release; do
   ctest --preset "$preset" -j "$jobs" || failed=1
 done
 
+stage "no-radio build (the stub a platform without a backend gets)"
+cmake --preset no-radio >/dev/null
+cmake --build --preset no-radio -j "$jobs"
+ctest --preset no-radio -j "$jobs" || failed=1
+
 stage "bluetooth end to end (driver in the host, pistol simulator on a private bus)"
 # Fails unless every press the pistol sends reaches the host, across a reconnect.
 VK5_DEMO_NO_BUILD=1 VK5_DEMO_SECONDS=20 scripts/demo-bluetooth.sh >build/release/demo-bluetooth.log 2>&1 || {

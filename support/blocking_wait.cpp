@@ -3,65 +3,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
-#include <thread>
+
+#include "support/completion_event.h"
 
 namespace {
-
-// Manual-reset event, created not signalled.
-class CompletionEvent {
-public:
-#ifdef _WIN32
-  CompletionEvent() : handle_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-    if (!handle_) raise_last_error();
-  }
-  ~CompletionEvent() {
-    CloseHandle(handle_);
-  }
-  void Set() noexcept {
-    SetEvent(handle_);
-  }
-  void Wait() noexcept {
-    WaitForSingleObject(handle_, INFINITE);
-  }
-  bool WaitFor(std::chrono::milliseconds time) noexcept {
-    return WaitForSingleObject(handle_, static_cast<DWORD>(time.count())) == WAIT_OBJECT_0;
-  }
-#else
-  CompletionEvent() = default;
-  void Set() noexcept {
-    state_.store(1, std::memory_order_release);
-    state_.notify_all();
-  }
-  void Wait() noexcept {
-    while (!IsSet()) state_.wait(0, std::memory_order_acquire);
-  }
-  // std::atomic cannot wait with a time limit; the bounded wait is short and
-  // rare (one per connection step), so it sleeps in slices that grow to 16 ms.
-  bool WaitFor(std::chrono::milliseconds time) noexcept {
-    const auto end = std::chrono::steady_clock::now() + time;
-    auto slice = std::chrono::milliseconds(1);
-    while (!IsSet()) {
-      const auto now = std::chrono::steady_clock::now();
-      if (now >= end) return false;
-      std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(slice, end - now));
-      slice = std::min(slice * 2, std::chrono::milliseconds(16));
-    }
-    return true;
-  }
-  bool IsSet() const noexcept {
-    return state_.load(std::memory_order_acquire) != 0;
-  }
-#endif
-  CompletionEvent(const CompletionEvent &) = delete;
-  CompletionEvent &operator=(const CompletionEvent &) = delete;
-
-private:
-#ifdef _WIN32
-  HANDLE handle_;
-#else
-  std::atomic<std::uint32_t> state_{0};
-#endif
-};
 
 // The shared state of one wait. It is itself the completion handler, so the
 // platform's reference keeps it (and its event) alive after an abandoned wait.

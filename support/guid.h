@@ -2,12 +2,8 @@
 
 #include <cstdint>
 
-#ifdef _WIN32
-#include <guiddef.h>
-// The platform's own GUID, so values pass to and from its calls unchanged.
-using Guid = ::GUID;
-#else
-// Same layout as the platform GUID: Data4 bytes in stored order.
+// A UUID with the platform GUID's layout (Data4 bytes in stored order), so the
+// Windows backend passes it to and from the system by a byte copy.
 struct Guid {
   std::uint32_t Data1;
   std::uint16_t Data2;
@@ -16,7 +12,7 @@ struct Guid {
 
   friend bool operator==(const Guid &, const Guid &) = default;
 };
-#endif
+static_assert(sizeof(Guid) == 16);
 
 // A 16-bit assigned number on the Bluetooth base UUID (xxxx-0000-1000-8000-00805F9B34FB).
 constexpr Guid BluetoothUuid(std::uint16_t shortUuid) {

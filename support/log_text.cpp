@@ -1,12 +1,6 @@
 #include "support/log_text.h"
 
 #include <charconv>
-#include <climits>
-
-#ifdef _WIN32
-#include "support/platform_error.h" // windows.h, as the rest of the core includes it
-#include <objbase.h>
-#endif
 
 namespace {
 
@@ -36,9 +30,9 @@ constexpr std::size_t Utf8Length(char32_t cp) {
   return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
 }
 
-// The same bytes the platform's converter gives, for builds without it and
-// for texts too long for its int lengths.
-std::string PortableUtf8(const char16_t *text, std::size_t length) {
+// The same bytes the platform's own converter gives, on every platform and
+// for texts of any length (the converter's lengths are ints).
+std::string Utf8(const char16_t *text, std::size_t length) {
   std::size_t size = 0;
   ForEachCodePoint(text, length, [&](char32_t cp) { size += Utf8Length(cp); });
   std::string out(size, '\0');
@@ -73,29 +67,10 @@ std::string PortableUtf8(const char16_t *text, std::size_t length) {
 
 std::string utf8_from_platform_text(const char16_t *text, std::size_t length) {
   if (!text || length == 0) return {};
-#ifdef _WIN32
-  if (length <= static_cast<std::size_t>(INT_MAX)) {
-    const auto *wide = reinterpret_cast<const wchar_t *>(text);
-    const int units = static_cast<int>(length);
-    const int size = WideCharToMultiByte(CP_UTF8, 0, wide, units, nullptr, 0, nullptr, nullptr);
-    if (size <= 0) return {};
-    std::string out(static_cast<std::size_t>(size), '\0');
-    const int written = WideCharToMultiByte(CP_UTF8, 0, wide, units, out.data(), size, nullptr, nullptr);
-    out.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
-    return out;
-  }
-#endif
-  return PortableUtf8(text, length);
+  return Utf8(text, length);
 }
 
 std::string uuid_text(const Guid &uuid) {
-#ifdef _WIN32
-  wchar_t wide[39];
-  const int units = StringFromGUID2(uuid, wide, 39);
-  if (units <= 1) return {};
-  // The count includes the terminating NUL.
-  return utf8_from_platform_text(reinterpret_cast<const char16_t *>(wide), static_cast<std::size_t>(units - 1));
-#else
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(38);
@@ -115,7 +90,6 @@ std::string uuid_text(const Guid &uuid) {
   }
   out += '}';
   return out;
-#endif
 }
 
 std::string decimal_text(std::uint64_t value) {

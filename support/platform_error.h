@@ -2,20 +2,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <type_traits>
 #include <utility>
 
-#ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#else
-// Negative is failure; zero and positive are success.
-using HRESULT = std::int32_t;
-#endif
+// Negative is failure; zero and positive are success. A 32-bit long where
+// long has 32 bits, so the type is the very one the platform headers declare.
+using HRESULT = std::conditional_t<sizeof(long) == 4, long, std::int32_t>;
+static_assert(sizeof(HRESULT) == 4);
 
 // Codes the system raises or returns by name. Spelled with a k prefix because
 // the platform headers define the plain names as macros.

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <dlfcn.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/syscall.h>
@@ -66,20 +65,9 @@ bool ReapWithin(pid_t pid, int pidfd, std::chrono::milliseconds limit) {
 const ProcessCalls kSystemCalls{OpenPidfd, SendKill, ReapWithin};
 } // namespace
 
-ProcessCalls processCalls = kSystemCalls;
+const char *const kPoseGetterFileName = "pose_getter";
 
-bool ModuleFilePath(std::string &out) {
-  Dl_info info{};
-  if (!dladdr(reinterpret_cast<void *>(&ModuleFilePath), &info) || !info.dli_fname || !*info.dli_fname) return false;
-  // Resolved now: the host may change its working directory after loading us.
-  if (char *resolved = realpath(info.dli_fname, nullptr)) {
-    out = resolved;
-    std::free(resolved);
-  } else {
-    out = info.dli_fname;
-  }
-  return true;
-}
+ProcessCalls processCalls = kSystemCalls;
 
 bool SpawnPoseGetter(const std::string &path) {
   poseGetterProcess = 0;

@@ -8,8 +8,6 @@
 namespace {
 // The started helper's handles and ids; all zero when none is recorded.
 PROCESS_INFORMATION poseGetterProcess{};
-// Long-path aware systems allow paths of up to 32767 characters.
-constexpr DWORD kLongestPath = 32768;
 // The job the helper runs in, held until the stop. It kills the helper when
 // its last handle closes, and the system closes ours when the host ends in
 // any way, so a host that dies without Deactivate takes the helper with it.
@@ -33,26 +31,7 @@ void CloseJob() {
 }
 } // namespace
 
-bool ModuleFilePath(std::string &out) {
-  HMODULE module = nullptr;
-  // By address, and without taking a reference the module would never give back.
-  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                          reinterpret_cast<LPCSTR>(&ModuleFilePath), &module))
-    return false;
-  // A path that fills the buffer may have been cut: grow until it fits.
-  std::string path(MAX_PATH, '\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameA(module, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return false;
-    if (length < path.size()) {
-      path.resize(length);
-      out = std::move(path);
-      return true;
-    }
-    if (path.size() >= kLongestPath) return false;
-    path.resize(path.size() * 2);
-  }
-}
+const char *const kPoseGetterFileName = "pose_getter.exe";
 
 bool SpawnPoseGetter(const std::string &path) {
   STARTUPINFOA startup{};

@@ -59,11 +59,7 @@ std::vector<Check> CheckPoseBlock() {
   }
   // Half a second of looks 1 ms apart: a helper that writes changes the
   // record, and the changes seen give its rate (at most the looks' rate).
-  auto look = [&](PoseRecord &record) {
-    if (!LockExchangeWithin(*block, std::chrono::milliseconds(100))) return;
-    std::memcpy(&record, &block->pose, sizeof record);
-    UnlockExchange(*block);
-  };
+  auto look = [&](PoseRecord &record) { CopyRecordOut(*block, record, std::chrono::milliseconds(100)); };
   PoseRecord first{}, latest{};
   look(first);
   latest = first;

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "pose/pose_exchange.h"
-#include "pose/pose_getter.h"
 #include "pose/shared_mapping.h"
+#include "support/module_path.h"
 #include "tools/pose_getter/getter_config.h"
 #include "tools/pose_getter/getter_platform.h"
 #include "tools/pose_getter/pose_sources.h"

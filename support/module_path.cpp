@@ -1,6 +1,5 @@
-#include "pose/pose_getter.h"
+#include "support/module_path.h"
 
-#include "pose/helper_process.h"
 #include "support/host_log.h"
 
 std::string DirectoryOfPath(std::string_view path) {
@@ -23,15 +22,4 @@ std::string ModuleDirectory() {
     return {};
   }
   return DirectoryOfPath(path);
-}
-
-void StartPoseGetter(const std::string &fileName) {
-  if (PoseGetterRecorded()) StopPoseGetter();
-  const std::string path = JoinPath(ModuleDirectory(), fileName, kPathSeparator);
-  LogLine(SpawnPoseGetter(path) ? "PoseGetter process started." : "CreateProcess failed.");
-}
-
-void StopPoseGetter() {
-  LogLine(TerminatePoseGetter() ? "PoseGetter process terminated."
-                                : "Failed to terminate PoseGetter process, the process may not exist.");
 }

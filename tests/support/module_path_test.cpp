@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "pose/pose_getter.h"
+#include "support/module_path.h"
 
 namespace {
 std::string HelperPath(std::string_view moduleFile, char separator) {
