@@ -5,6 +5,7 @@
 
 #include "ble/winrt/abi.h"
 #include "ble/winrt/delegate.h"
+#include "support/win32/guid_conversion.h"
 
 namespace ble::winrt {
 namespace {
@@ -174,7 +175,7 @@ public:
   Guid Uuid() override {
     GUID uuid{};
     check(characteristic_->get_Uuid(&uuid));
-    return uuid;
+    return FromSystemGuid(uuid);
   }
 
   EventToken ValueChanged(ValueChangedHandler handler) override {
@@ -234,7 +235,7 @@ public:
   Guid Uuid() override {
     GUID uuid{};
     check(service_->get_Uuid(&uuid));
-    return uuid;
+    return FromSystemGuid(uuid);
   }
   AsyncOperationPtr<std::shared_ptr<GattCharacteristicsResult>> GetCharacteristicsAsync() override {
     auto service3 = service_.as<IGattDeviceService3>(iid_of<IGattDeviceService3>);

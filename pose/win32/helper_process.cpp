@@ -1,9 +1,6 @@
 #include "pose/helper_process.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "support/win32/system_headers.h"
 
 namespace {
 // The started helper's handles and ids; all zero when none is recorded.

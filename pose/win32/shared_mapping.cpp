@@ -1,9 +1,6 @@
 #include "pose/shared_mapping.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "support/win32/system_headers.h"
 
 MappingHandle CreateNamedMapping(const char *name, std::size_t size) {
   // Backed by the paging file; opens the section when the other process made it first.

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "support/platform_error.h"
+#include "support/win32/system_headers.h"
 
 #include <inspectable.h>
 #include <winstring.h>

@@ -1,9 +1,6 @@
 #include "support/module_path.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "support/win32/system_headers.h"
 
 const char kPathSeparator = '\\';
 

@@ -8,6 +8,10 @@
 
 #include "support/platform_error.h"
 
+#ifdef _WIN32
+#include "support/win32/system_headers.h"
+#endif
+
 namespace {
 
 // Raises the code and reports the dynamic class and code of what came out.
