@@ -18,8 +18,9 @@ std::atomic<PoseExchangeBlock *> poseView{nullptr};
 // Frames inside ReadPoseRecord: the view is unmapped only once none is left.
 std::atomic<int> poseReaders{0};
 
-constexpr double kC15 = 0.9659258262890683;
-constexpr double kS15 = 0.25881904510252074;
+// The barrel's 30-degree tilt as a rotation: cos and sin of half its angle.
+constexpr double kCosHalfTilt = 0.9659258262890683;
+constexpr double kSinHalfTilt = 0.25881904510252074;
 
 template <std::size_t N> bool AllFinite(const float (&values)[N]) {
   // Branch-free on the common path: a float is non-finite when its exponent bits are all set.
@@ -140,10 +141,10 @@ vr::DriverPose_t ConvertPose(const PoseRecord &record) {
 
   // The pistol's barrel points 30 degrees below the tracked object's forward
   // axis: rotate by -30 degrees about the device's own X axis.
-  pose.qRotation.w = w * kC15 + x * kS15;
-  pose.qRotation.x = x * kC15 - w * kS15;
-  pose.qRotation.y = y * kC15 - z * kS15;
-  pose.qRotation.z = z * kC15 + y * kS15;
+  pose.qRotation.w = w * kCosHalfTilt + x * kSinHalfTilt;
+  pose.qRotation.x = x * kCosHalfTilt - w * kSinHalfTilt;
+  pose.qRotation.y = y * kCosHalfTilt - z * kSinHalfTilt;
+  pose.qRotation.z = z * kCosHalfTilt + y * kSinHalfTilt;
   // Diagonal sums beyond the float range overflow to infinity.
   if (!std::isfinite(pose.qRotation.w) || !std::isfinite(pose.qRotation.x) || !std::isfinite(pose.qRotation.y) ||
       !std::isfinite(pose.qRotation.z)) {
