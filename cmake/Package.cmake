@@ -28,7 +28,7 @@ add_custom_target(driver_folder ALL
 install(TARGETS ${_vk5_driver_targets}
         LIBRARY DESTINATION ${VK5_DRIVER_NAME}/bin/${VK5_PLATFORM_FOLDER}
         RUNTIME DESTINATION ${VK5_DRIVER_NAME}/bin/${VK5_PLATFORM_FOLDER})
-install(FILES resources/driver.vrdrivermanifest DESTINATION ${VK5_DRIVER_NAME})
+install(FILES resources/driver.vrdrivermanifest LICENSE DESTINATION ${VK5_DRIVER_NAME})
 install(DIRECTORY resources/input resources/localization resources/icons DESTINATION ${VK5_DRIVER_NAME}/resources)
 install(FILES resources/driver.vrresources DESTINATION ${VK5_DRIVER_NAME}/resources)
 

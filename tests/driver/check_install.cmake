@@ -12,7 +12,7 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "cmake --install failed")
 endif()
 set(root ${PREFIX}/vantorelle_k5)
-foreach(file driver.vrdrivermanifest bin/${PLATFORM}/${MODULE_FILE} bin/${PLATFORM}/${HELPER_FILE}
+foreach(file driver.vrdrivermanifest LICENSE bin/${PLATFORM}/${MODULE_FILE} bin/${PLATFORM}/${HELPER_FILE}
              bin/${PLATFORM}/${DOCTOR_FILE} resources/driver.vrresources resources/icons/vantorelle_k5_bindingui.svg
              resources/input/vantorelle_k5_controller_profile.json resources/localization/localization.json)
   if(NOT EXISTS ${root}/${file})
