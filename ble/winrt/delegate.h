@@ -7,7 +7,7 @@
 #include <atomic>
 #include <utility>
 
-#include "ble/winrt/abi.h"
+#include "ble/winrt/abi_generic.h"
 #include "support/platform_error.h"
 
 #include <objbase.h>
