@@ -30,7 +30,7 @@ TEST(PlatformAdapter, WithoutASystemBusEveryWayInRaises) {
   unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
 }
 #elif !defined(_WIN32)
-// Windows has its runtime backend (tests/winrt).
+// Windows has its runtime backend (tests/ble/winrt).
 TEST(PlatformAdapter, WithoutARadioBackendEveryWayInRaises) {
   ble::Adapter &adapter = ble::PlatformAdapter();
   try {

@@ -10,7 +10,7 @@
 
 #include "ble/winrt/abi.h"
 #include "support/win32/activation.h"
-#include "tests/winrt/fake_module.h"
+#include "tests/common/winrt_fake/fake_module.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "ble/winrt/abi.h"
-#include "tests/winrt_fake/fake_control.h"
+#include "tests/common/winrt_fake/fake_control.h"
 
 using namespace winrt_abi;
 using namespace std::chrono_literals;
