@@ -43,8 +43,10 @@ private:
 template <class I> constexpr const GUID &IidOf() {
   if constexpr (std::is_same_v<I, IActivationFactory>)
     return kIidIActivationFactory;
-  else
+  else {
+    static_assert(!SameGuid(iid_of<I>, GUID{}), "include the abi_*.h that declares the interface");
     return iid_of<I>;
+  }
 }
 
 // A fake object implementing First and Rest: IUnknown, IInspectable and
