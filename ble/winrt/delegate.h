@@ -7,7 +7,7 @@
 #include <atomic>
 #include <utility>
 
-#include "ble/winrt/abi.h"
+#include "ble/winrt/abi_generic.h"
 #include "support/platform_error.h"
 
 #include <objbase.h>
@@ -70,6 +70,8 @@ private:
 // A new handler object of interface I (Invoke(P1, P2)) calling fn, with the
 // caller holding its one reference.
 template <class Interface, class P1, class P2, class Fn> com_ptr<Interface> MakeDelegate(Fn fn) {
+  // A handler's identifier is declared with its area (abi_*.h); without it, it would be all zeros.
+  static_assert(!SameGuid(iid_of<Interface>, GUID{}), "include the abi_*.h that declares the handler");
   PinModule();
   return com_ptr<Interface>::attach(new Delegate<Interface, P1, P2, Fn>(std::move(fn)));
 }

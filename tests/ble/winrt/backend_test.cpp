@@ -13,7 +13,7 @@
 #include "ble/winrt/delegate.h"
 #include "ble/winrt/winrt_adapter.h"
 #include "support/blocking_wait.h"
-#include "tests/winrt/fake_module.h"
+#include "tests/common/winrt_fake/fake_module.h"
 
 namespace {
 

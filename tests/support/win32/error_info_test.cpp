@@ -9,23 +9,11 @@
 
 #include "support/platform_error.h"
 #include "support/win32/error_info.h"
+#include "tests/support/win32/test_error_info.h"
 
 namespace {
 
 using namespace winrt_abi;
-
-class TestRestricted final : public IRestrictedErrorInfo {
-public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **out) override {
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-  HRESULT STDMETHODCALLTYPE GetErrorDetails(BSTR *, HRESULT *, BSTR *, BSTR *) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetReference(BSTR *) override { return E_NOTIMPL; }
-  std::atomic<ULONG> refs{1};
-};
 
 // A plain error object with a description, as an earlier call may leave.
 class TestLegacy final : public IErrorInfo {
@@ -93,7 +81,7 @@ protected:
 };
 
 TEST_F(ErrorInformationTest, RestrictedInformationOfTheThreadIsKeptAndRestoredAsItWas) {
-  TestRestricted current;
+  TestErrorInfo current;
   thread.restricted = &current;
   const error_info info = CaptureErrorInfo(kEAccessDenied, kAll);
   ASSERT_NE(ErrorInformationOf(info), nullptr);
@@ -105,7 +93,7 @@ TEST_F(ErrorInformationTest, RestrictedInformationOfTheThreadIsKeptAndRestoredAs
 
 TEST_F(ErrorInformationTest, WithoutRestrictedInformationAnErrorIsOriginatedWithTheOldDescriptionTrimmed) {
   TestLegacy legacy(L"The radio is off. \r\n\t ");
-  TestRestricted originated;
+  TestErrorInfo originated;
   thread.legacy = &legacy;
   thread.originated = &originated;
   const error_info info = CaptureErrorInfo(kErrorDeviceNotAvailable, kAll);
@@ -149,7 +137,7 @@ TEST_F(ErrorInformationTest, SystemMessagesLoseTheirTrailingLineBreak) {
 }
 
 TEST_F(ErrorInformationTest, ANewErrorHasNoMessageWhenNoneIsGiven) {
-  TestRestricted originated;
+  TestErrorInfo originated;
   thread.originated = &originated;
   const error_info info = OriginateErrorInfo(kErrorCancelled, {}, kAll);
   ASSERT_EQ(thread.originateCalls.size(), 1u);

@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "tests/winrt_fake/fake_control.h"
+#include "tests/common/winrt_fake/fake_control.h"
 
 inline std::filesystem::path ThisProgramFolder() {
   wchar_t path[MAX_PATH];

@@ -5,6 +5,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "ble/winrt/abi_device.h"
 #include "ble/winrt/delegate.h"
 
 namespace {

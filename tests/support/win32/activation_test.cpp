@@ -10,7 +10,8 @@
 
 #include "ble/winrt/abi.h"
 #include "support/win32/activation.h"
-#include "tests/winrt/fake_module.h"
+#include "tests/common/winrt_fake/fake_module.h"
+#include "tests/support/win32/test_error_info.h"
 
 namespace {
 
@@ -127,20 +128,6 @@ const ActivationFunctions kRecorded{[] { return rec.roMissing ? GetActivationFac
                                     &RecordedFind,
                                     &RecordedUnload,
                                     &RecordedErrorInfo};
-
-// A stand-in for a thread's restricted error information.
-class TestErrorInfo final : public IRestrictedErrorInfo {
-public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **out) override {
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-  HRESULT STDMETHODCALLTYPE GetErrorDetails(BSTR *, HRESULT *, BSTR *, BSTR *) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetReference(BSTR *) override { return E_NOTIMPL; }
-  std::atomic<ULONG> refs{1};
-};
 
 class FindActivationFactory : public ::testing::Test {
 protected:
