@@ -8,8 +8,9 @@
 #include "pose/pose_exchange.h"
 
 namespace {
-constexpr double kC15 = 0.9659258262890683;
-constexpr double kS15 = 0.25881904510252074;
+// The 30-degree tilt: cos and sin of its half-angle.
+constexpr double kCosHalfTilt = 0.9659258262890683;
+constexpr double kSinHalfTilt = 0.25881904510252074;
 
 PoseRecord Identity(float x, float y, float z) {
   PoseRecord r{};
@@ -30,8 +31,8 @@ void ExpectFinite(const vr::DriverPose_t &p) {
 
 TEST(ConvertPose, IdentityRotationIsTiltedAndShiftedAlongZ) {
   const vr::DriverPose_t p = ConvertPose(Identity(1, 2, 3));
-  EXPECT_EQ(p.qRotation.w, kC15);
-  EXPECT_EQ(p.qRotation.x, -kS15);
+  EXPECT_EQ(p.qRotation.w, kCosHalfTilt);
+  EXPECT_EQ(p.qRotation.x, -kSinHalfTilt);
   EXPECT_EQ(p.qRotation.y, 0.0);
   EXPECT_EQ(p.qRotation.z, 0.0);
   EXPECT_EQ(p.vecPosition[0], 1.0);
@@ -45,8 +46,8 @@ TEST(ConvertPose, HalfTurnAboutYShiftsBackwards) {
   const vr::DriverPose_t p = ConvertPose(r);
   EXPECT_EQ(p.qRotation.w, 0.0);
   EXPECT_EQ(p.qRotation.x, 0.0);
-  EXPECT_EQ(p.qRotation.y, kC15);
-  EXPECT_EQ(p.qRotation.z, kS15);
+  EXPECT_EQ(p.qRotation.y, kCosHalfTilt);
+  EXPECT_EQ(p.qRotation.z, kSinHalfTilt);
   EXPECT_EQ(p.vecPosition[0], 0.0);
   EXPECT_EQ(p.vecPosition[1], 0.0);
   EXPECT_EQ(p.vecPosition[2], -0.25);
@@ -105,8 +106,8 @@ TEST(ConvertPose, ComponentSignsFollowTheOffDiagonalDifferences) {
   r.m[1][2] = -1.0f, r.m[2][1] = 1.0f;
   const vr::DriverPose_t p = ConvertPose(r);
   const double half = 0.5 * std::sqrt(2.0);
-  EXPECT_DOUBLE_EQ(p.qRotation.w, half * kC15 + half * kS15);
-  EXPECT_DOUBLE_EQ(p.qRotation.x, half * kC15 - half * kS15);
+  EXPECT_DOUBLE_EQ(p.qRotation.w, half * kCosHalfTilt + half * kSinHalfTilt);
+  EXPECT_DOUBLE_EQ(p.qRotation.x, half * kCosHalfTilt - half * kSinHalfTilt);
   r.m[1][2] = 1.0f, r.m[2][1] = -1.0f;
   EXPECT_LT(ConvertPose(r).qRotation.x, 0.0);
 }
@@ -151,7 +152,7 @@ TEST(ConvertPose, NonFiniteNumbersMakeThePoseInvalidAndNeverReachTheHost) {
   const vr::DriverPose_t p = ConvertPose(r);
   EXPECT_EQ(p.vecPosition[0], 0.0);
   EXPECT_EQ(p.vecPosition[2], 3.25);
-  EXPECT_EQ(p.qRotation.w, kC15);
+  EXPECT_EQ(p.qRotation.w, kCosHalfTilt);
 }
 
 TEST(ConvertPose, DiagonalBeyondTheFloatRangeGivesAnInvalidFinitePose) {
@@ -170,7 +171,7 @@ TEST(ConvertPose, NonOrthonormalMatricesKeepEveryRootDefined) {
   const vr::DriverPose_t p = ConvertPose(r);
   EXPECT_TRUE(p.poseIsValid);
   ExpectFinite(p);
-  EXPECT_EQ(p.qRotation.w, kS15);
+  EXPECT_EQ(p.qRotation.w, kSinHalfTilt);
 }
 
 // Two tracked rotations, the record's floats exactly as a helper would write
