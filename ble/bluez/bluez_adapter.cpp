@@ -77,7 +77,8 @@ public:
       GattClientCharacteristicConfigurationDescriptorValue value) override;
 
   // Loop thread.
-  void Subscribed(BusOperation<GattCommunicationStatus> &operation, bool subscribe, HRESULT code);
+  // The answer to a subscription: one that took is remembered for Close.
+  void Subscribed(BusOperation<GattCommunicationStatus> &operation, HRESULT code);
   void AwaitNotifying(const std::shared_ptr<BusOperation<GattCommunicationStatus>> &operation);
 
   void OnValue(const std::vector<std::uint8_t> &bytes) override {
@@ -125,12 +126,12 @@ public:
       if (self->closed_->load()) return operation->Failed(kRoEClosed);
       BusSession &session = self->connection_->session();
       std::vector<std::shared_ptr<GattCharacteristic>> items;
-      for (const std::string &path : session.Children(self->path_, false)) {
-        const auto uuid = ParseUuid(session.Find(path)->uuid);
+      for (const std::string &path : session.objects().CharacteristicsOf(self->path_)) {
+        const auto uuid = ParseUuid(session.objects().Find(path)->uuid);
         if (!uuid) continue;
         auto characteristic =
             std::make_shared<Characteristic>(self->connection_, path, *uuid, self->device_, self->closed_);
-        session.AddListener(path, std::weak_ptr<ValueListener>(characteristic));
+        session.events().AddListener(path, std::weak_ptr<ValueListener>(characteristic));
         items.push_back(std::move(characteristic));
       }
       operation->Succeed(std::make_shared<CharacteristicsResult>(std::move(items)));
@@ -193,23 +194,23 @@ public:
     // still ends here when this was its last user.
     BusSession &session = connection_->session();
     if (session.OnLoopThread()) {
-      session.ReleaseDevicePath(path_);
+      session.objects().ReleaseDevicePath(path_);
     } else {
       session.Post([weak = connection_->weak(), path = path_] {
-        if (auto live = weak.lock()) live->ReleaseDevicePath(path);
+        if (auto live = weak.lock()) live->objects().ReleaseDevicePath(path);
       });
     }
   }
 
   // Loop thread, once, when the device is handed out.
-  void Hold() { session().HoldDevicePath(path_); }
+  void Hold() { session().objects().HoldDevicePath(path_); }
 
   void Close() override {
     if (closed_->exchange(true)) return;
     OnLoop(*connection_, [self = shared_from_this()] {
       // A later lookup of the same device shares its link and its notify
       // sessions (BlueZ keeps one per bus connection): only the last holder ends them.
-      const bool last = self->session().ReleaseDevicePath(self->path_);
+      const bool last = self->session().objects().ReleaseDevicePath(self->path_);
       if (last) {
         for (const std::string &path : self->subscribed_) {
           self->session().Call(path, kCharacteristic1, "StopNotify", nullptr, BusSession::kShortCallUsec, IgnoreReply);
@@ -249,7 +250,7 @@ private:
   void BeginServices(const std::shared_ptr<ServicesOperation> &operation) {
     if (!operation->Pending()) return;
     if (closed_->load()) return operation->Failed(kRoEClosed);
-    const BluezObject *object = session().Find(path_);
+    const BluezObject *object = session().objects().Find(path_);
     if (!object || !object->isDevice) return operation->Succeed(Failure(kErrorNotFound));
     if (object->connected) return AwaitResolved(operation);
     auto self = shared_from_this();
@@ -270,24 +271,19 @@ private:
 
   void AwaitResolved(const std::shared_ptr<ServicesOperation> &operation) {
     auto self = shared_from_this();
-    BusSession &session = this->session();
-    auto stop = WatchWithin(
-        session, kResolveTimeout, [&](auto fn) { return session.WhenServicesResolved(path_, std::move(fn)); },
-        [&session](std::uint64_t id) { session.CancelWhenServicesResolved(id); },
+    AwaitReport(
+        session(), *operation, Awaited::ServicesResolved, path_, kResolveTimeout,
         [self, operation](HRESULT code) {
           if (!operation->Pending()) return;
           operation->Succeed(code < 0 ? Failure(code) : self->ResolvedServices());
-        });
-    operation->OnCancel([self, stop] {
-      stop();
-      self->Disconnect();
-    });
+        },
+        [self] { self->Disconnect(); });
   }
 
   std::shared_ptr<GattDeviceServicesResult> ResolvedServices() {
     std::vector<std::shared_ptr<GattDeviceService>> items;
-    for (const std::string &path : session().Children(path_, true)) {
-      const auto uuid = ParseUuid(session().Find(path)->uuid);
+    for (const std::string &path : session().objects().ServicesOf(path_)) {
+      const auto uuid = ParseUuid(session().objects().Find(path)->uuid);
       if (!uuid) continue;
       items.push_back(std::make_shared<Service>(connection_, path, *uuid, weak_from_this(), closed_));
     }
@@ -321,15 +317,16 @@ AsyncOperationPtr<GattCommunicationStatus> Characteristic::WriteClientCharacteri
           // InProgress: an earlier subscription of this connection is still
           // being set up, and may yet fail; only Notifying tells.
           if (subscribe && outcome.code == kErrorBusy) return self->AwaitNotifying(operation);
-          self->Subscribed(*operation, subscribe, outcome.code);
+          if (subscribe) return self->Subscribed(*operation, outcome.code);
+          operation->Succeed(GattStatusFromCode(outcome.code));
         });
     if (call != 0) operation->OnCancel([self, call] { self->connection_->session().CancelCall(call); });
   });
   return operation;
 }
 
-void Characteristic::Subscribed(BusOperation<GattCommunicationStatus> &operation, bool subscribe, HRESULT code) {
-  if (code >= 0 && subscribe) {
+void Characteristic::Subscribed(BusOperation<GattCommunicationStatus> &operation, HRESULT code) {
+  if (code >= 0) {
     if (auto device = device_.lock()) device->NoteSubscribed(path_);
   }
   operation.Succeed(GattStatusFromCode(code));
@@ -337,15 +334,10 @@ void Characteristic::Subscribed(BusOperation<GattCommunicationStatus> &operation
 
 void Characteristic::AwaitNotifying(const std::shared_ptr<BusOperation<GattCommunicationStatus>> &operation) {
   auto self = shared_from_this();
-  BusSession &session = connection_->session();
-  auto stop = WatchWithin(
-      session, std::chrono::milliseconds(BusSession::kShortCallUsec / 1000),
-      [&](auto fn) { return session.WhenNotifying(path_, std::move(fn)); },
-      [&session](std::uint64_t id) { session.CancelWhenNotifying(id); },
-      [self, operation](HRESULT code) {
-        if (operation->Pending()) self->Subscribed(*operation, true, code);
-      });
-  operation->OnCancel(std::move(stop));
+  AwaitReport(connection_->session(), *operation, Awaited::Notifying, path_,
+              std::chrono::milliseconds(BusSession::kShortCallUsec / 1000), [self, operation](HRESULT code) {
+                if (operation->Pending()) self->Subscribed(*operation, code);
+              });
 }
 
 } // namespace
@@ -379,11 +371,11 @@ AsyncOperationPtr<std::shared_ptr<BluetoothLEDevice>> BluezAdapter::FromBluetoot
       if (!operation->Pending()) return;
       if (code < 0) return operation->Failed(code);
       BusSession &session = connection->session();
-      const std::string path = session.DevicePathFor(address);
+      const std::string path = session.objects().DevicePathFor(address);
       if (path.empty()) return operation->Succeed(nullptr);
-      auto device = std::make_shared<Device>(connection, path, *session.Find(path));
+      auto device = std::make_shared<Device>(connection, path, *session.objects().Find(path));
       device->Hold();
-      session.AddListener(path, std::weak_ptr<DeviceListener>(device));
+      session.events().AddListener(path, std::weak_ptr<DeviceListener>(device));
       operation->Succeed(device);
     });
   });

@@ -114,7 +114,7 @@ private:
     session().Refresh([self, operation, abandoned](HRESULT code) {
       if (abandoned()) return;
       if (code < 0) return self->StartFailed(operation, code);
-      const std::string adapter = self->session().AdapterPath();
+      const std::string adapter = self->session().objects().AdapterPath();
       if (adapter.empty()) return self->StartFailed(operation, kErrorNoAdapter);
       self->session().Call(adapter, kAdapter1, "SetDiscoveryFilter", AppendFilter, BusSession::kShortCallUsec,
                            [self, operation, adapter, abandoned](const CallOutcome &filtered) {
@@ -152,7 +152,7 @@ private:
     adapterPath_ = adapter;
     if (operation) operation->Succeed(true);
     // Devices another client's discovery already sees will not announce themselves again.
-    for (const auto &[name, address] : session().SeenDevices()) OnAdvertisement(name, address);
+    for (const auto &[name, address] : session().objects().SeenDevices()) OnAdvertisement(name, address);
   }
 
   void StartFailed(const std::shared_ptr<BusOperation<bool>> &operation, HRESULT code) {
@@ -194,8 +194,8 @@ std::shared_ptr<BluetoothLEAdvertisementWatcher> CreateWatcherOn(std::shared_ptr
   OnLoop(*connection, [connection, watcher, operation] {
     connection->session().Refresh([connection, watcher, operation](HRESULT code) {
       if (code < 0) return operation->Failed(code);
-      if (connection->session().AdapterPath().empty()) return operation->Failed(kErrorNoAdapter);
-      connection->session().AddListener(std::weak_ptr<DiscoveryListener>(watcher));
+      if (connection->session().objects().AdapterPath().empty()) return operation->Failed(kErrorNoAdapter);
+      connection->session().events().AddListener(std::weak_ptr<DiscoveryListener>(watcher));
       operation->Succeed(true);
     });
   });

@@ -7,15 +7,22 @@
 #include <cstring>
 #include <memory>
 
+#include "ble/bluez/bluez_names.h"
 #include "ble/bluez/bluez_text.h"
 
 namespace pistolsim {
 namespace {
 
-constexpr const char *kAdapter1 = "org.bluez.Adapter1";
-constexpr const char *kDevice1 = "org.bluez.Device1";
-constexpr const char *kService1 = "org.bluez.GattService1";
-constexpr const char *kCharacteristic1 = "org.bluez.GattCharacteristic1";
+using ble::bluez::kAdapter1;
+using ble::bluez::kBluezName;
+using ble::bluez::kBusName;
+using ble::bluez::kBusPath;
+using ble::bluez::kCharacteristic1;
+using ble::bluez::kDevice1;
+using ble::bluez::kObjectManager;
+using ble::bluez::kProperties;
+using ble::bluez::kService1;
+namespace error_name = ble::bluez::error_name;
 constexpr const char *kButtonService = "0000fff0-0000-1000-8000-00805f9b34fb";
 constexpr const char *kButtonCharacteristic = "0000fff1-0000-1000-8000-00805f9b34fb";
 constexpr const char *kBatteryService = "0000180f-0000-1000-8000-00805f9b34fb";
@@ -139,10 +146,10 @@ int FakeBluez::Start() {
   if (adapter_.present) objects_[adapterPath_][kAdapter1] = AdapterProperties(adapter_.powered);
   int r = sd_bus_add_fallback(bus_, objectSlot_.out(), "/", &OnMessage, this);
   if (r >= 0) {
-    r = sd_bus_match_signal(bus_, ownerSlot_.out(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                            "org.freedesktop.DBus", "NameOwnerChanged", &OnNameOwnerChanged, this);
+    r = sd_bus_match_signal(bus_, ownerSlot_.out(), kBusName, kBusPath, kBusName, "NameOwnerChanged",
+                            &OnNameOwnerChanged, this);
   }
-  if (r >= 0) r = sd_bus_request_name(bus_, "org.bluez", 0);
+  if (r >= 0) r = sd_bus_request_name(bus_, kBluezName, 0);
   serviceUp_ = r >= 0;
   if (r >= 0) {
     r = sd_event_add_time_relative(event_, &tick_, CLOCK_MONOTONIC,
@@ -377,7 +384,7 @@ void FakeBluez::ForgetAll() {
     pistol.connected = pistol.known = pistol.gattExported = pistol.announced = false;
     pistol.subscribers.clear();
     if (pistol.hungConnect) {
-      sd_bus_reply_method_errorf(pistol.hungConnect.get(), "org.freedesktop.DBus.Error.NoReply", "Service gone");
+      sd_bus_reply_method_errorf(pistol.hungConnect.get(), error_name::kNoReply, "Service gone");
       pistol.hungConnect = sdbus::Message();
     }
   }
@@ -386,12 +393,12 @@ void FakeBluez::ForgetAll() {
 
 void FakeBluez::StopService() {
   if (!serviceUp_) return;
-  sd_bus_release_name(bus_, "org.bluez");
+  sd_bus_release_name(bus_, kBluezName);
   serviceUp_ = false;
   ForgetAll();
   objects_.clear();
   for (auto &call : stalledCalls_) {
-    sd_bus_reply_method_errorf(call.message.get(), "org.freedesktop.DBus.Error.NoReply", "Service gone");
+    sd_bus_reply_method_errorf(call.message.get(), error_name::kNoReply, "Service gone");
   }
   stalledCalls_.clear();
   log_("service stopped: org.bluez released");
@@ -401,7 +408,7 @@ void FakeBluez::StopService() {
 void FakeBluez::StartService() {
   if (serviceUp_) return;
   if (adapter_.present) objects_[adapterPath_][kAdapter1] = AdapterProperties(adapter_.powered);
-  const int r = sd_bus_request_name(bus_, "org.bluez", 0);
+  const int r = sd_bus_request_name(bus_, kBluezName, 0);
   serviceUp_ = r >= 0;
   log_(serviceUp_ ? "service started: org.bluez taken" : "service start failed: " + std::string(strerror(-r)));
   Changed();
@@ -466,7 +473,7 @@ void FakeBluez::Stall(const std::string &member, bool on) {
     const int r = OnMessage(call.message.get(), this, nullptr);
     // What sd-bus itself answers for a call no handler took.
     if (r == 0) {
-      sd_bus_reply_method_errorf(call.message.get(), "org.freedesktop.DBus.Error.UnknownObject", "Unknown object");
+      sd_bus_reply_method_errorf(call.message.get(), error_name::kUnknownObject, "Unknown object");
     } else if (r < 0) {
       sd_bus_reply_method_errno(call.message.get(), r, nullptr);
     }
@@ -494,7 +501,7 @@ void FakeBluez::Changed() {
 void FakeBluez::AddObject(const std::string &path, const Interfaces &interfaces) {
   for (const auto &[name, properties] : interfaces) objects_[path][name] = properties;
   sdbus::Message signal;
-  int r = sd_bus_message_new_signal(bus_, signal.out(), "/", "org.freedesktop.DBus.ObjectManager", "InterfacesAdded");
+  int r = sd_bus_message_new_signal(bus_, signal.out(), "/", kObjectManager, "InterfacesAdded");
   if (r >= 0) r = sd_bus_message_append_basic(signal.get(), 'o', path.c_str());
   if (r >= 0) r = AppendInterfaces(signal.get(), interfaces);
   if (r >= 0) sd_bus_send(bus_, signal.get(), nullptr);
@@ -507,7 +514,7 @@ void FakeBluez::RemoveObject(const std::string &path) {
   for (const auto &[name, properties] : it->second) names.push_back(name);
   objects_.erase(it);
   sdbus::Message signal;
-  int r = sd_bus_message_new_signal(bus_, signal.out(), "/", "org.freedesktop.DBus.ObjectManager", "InterfacesRemoved");
+  int r = sd_bus_message_new_signal(bus_, signal.out(), "/", kObjectManager, "InterfacesRemoved");
   if (r >= 0) r = sd_bus_message_append_basic(signal.get(), 'o', path.c_str());
   if (r >= 0) r = sd_bus_message_open_container(signal.get(), 'a', "s");
   for (const auto &name : names) {
@@ -526,8 +533,7 @@ void FakeBluez::SetProperties(const std::string &path, const std::string &interf
 void FakeBluez::EmitPropertiesChanged(const std::string &path, const std::string &interface, const Properties &changed,
                                       const std::vector<std::string> &invalidated) {
   sdbus::Message signal;
-  int r = sd_bus_message_new_signal(bus_, signal.out(), path.c_str(), "org.freedesktop.DBus.Properties",
-                                    "PropertiesChanged");
+  int r = sd_bus_message_new_signal(bus_, signal.out(), path.c_str(), kProperties, "PropertiesChanged");
   if (r >= 0) r = sd_bus_message_append_basic(signal.get(), 's', interface.c_str());
   if (r >= 0) r = AppendProperties(signal.get(), changed);
   if (r >= 0) r = sd_bus_message_open_container(signal.get(), 'a', "s");
@@ -545,29 +551,28 @@ int FakeBluez::OnMessage(sd_bus_message *m, void *userdata, sd_bus_error *) {
   const std::string interface = sd_bus_message_get_interface(m) ? sd_bus_message_get_interface(m) : "";
   const std::string member = sd_bus_message_get_member(m);
   if (!self->serviceUp_) {
-    return sd_bus_reply_method_errorf(m, "org.freedesktop.DBus.Error.ServiceUnknown", "org.bluez is not running");
+    return sd_bus_reply_method_errorf(m, error_name::kServiceUnknown, "org.bluez is not running");
   }
   if (self->stalled_.contains(member)) {
     const std::string client = Sender(m);
     // A second subscription while the first is still being set up, as BlueZ answers it.
     if (member == "StartNotify" && self->StalledNotify(client, path)) {
       self->log_("StartNotify from " + client + ": InProgress (an earlier one is pending)");
-      return sd_bus_reply_method_errorf(m, "org.bluez.Error.InProgress", "In Progress");
+      return sd_bus_reply_method_errorf(m, error_name::kInProgress, "In Progress");
     }
     self->stalledCalls_.push_back({member, client, path, sdbus::Message::Ref(m)});
     self->log_("stalled: " + member + " from " + client);
     return 1;
   }
-  if (interface == "org.freedesktop.DBus.ObjectManager" && member == "GetManagedObjects" && path == "/") {
+  if (interface == kObjectManager && member == "GetManagedObjects" && path == "/") {
     return self->HandleManagedObjects(m);
   }
   const auto object = self->objects_.find(path);
   // Not ours: sd-bus answers UnknownObject, as BlueZ's bus library does.
   if (object == self->objects_.end()) return 0;
-  if (interface == "org.freedesktop.DBus.Properties") return self->HandleProperties(m, path, member);
+  if (interface == kProperties) return self->HandleProperties(m, path, member);
   if (!object->second.contains(interface)) {
-    return sd_bus_reply_method_errorf(m, "org.freedesktop.DBus.Error.UnknownMethod", "No interface %s",
-                                      interface.c_str());
+    return sd_bus_reply_method_errorf(m, error_name::kUnknownMethod, "No interface %s", interface.c_str());
   }
   if (interface == kAdapter1) return self->HandleAdapter(m, member);
   if (interface == kDevice1) {
@@ -576,7 +581,7 @@ int FakeBluez::OnMessage(sd_bus_message *m, void *userdata, sd_bus_error *) {
   if (interface == kCharacteristic1) {
     if (Pistol *pistol = self->PistolAt(path, true)) return self->HandleCharacteristic(m, *pistol, member);
   }
-  return sd_bus_reply_method_errorf(m, "org.freedesktop.DBus.Error.UnknownMethod", "No method %s", member.c_str());
+  return sd_bus_reply_method_errorf(m, error_name::kUnknownMethod, "No method %s", member.c_str());
 }
 
 int FakeBluez::HandleManagedObjects(sd_bus_message *m) {
@@ -609,7 +614,7 @@ int FakeBluez::HandleProperties(sd_bus_message *m, const std::string &path, cons
   if (member == "Get" && sd_bus_message_read(m, "ss", &interface, &name) >= 0) {
     const auto it = interfaces.find(interface);
     if (it == interfaces.end() || !it->second.contains(name)) {
-      return sd_bus_reply_method_errorf(m, "org.freedesktop.DBus.Error.InvalidArgs", "No such property '%s'", name);
+      return sd_bus_reply_method_errorf(m, error_name::kInvalidArgs, "No such property '%s'", name);
     }
     sdbus::Message reply;
     int r = sd_bus_message_new_method_return(m, reply.out());
@@ -617,7 +622,7 @@ int FakeBluez::HandleProperties(sd_bus_message *m, const std::string &path, cons
     if (r >= 0) r = sd_bus_send(bus_, reply.get(), nullptr);
     return r < 0 ? r : 1;
   }
-  return sd_bus_reply_method_errorf(m, "org.freedesktop.DBus.Error.PropertyReadOnly", "Read-only in the simulator");
+  return sd_bus_reply_method_errorf(m, error_name::kPropertyReadOnly, "Read-only in the simulator");
 }
 
 int FakeBluez::HandleAdapter(sd_bus_message *m, const std::string &member) {
@@ -632,22 +637,22 @@ int FakeBluez::HandleAdapter(sd_bus_message *m, const std::string &member) {
       r = sd_bus_message_read_basic(m, 's', &key);
       if (r < 0) break;
       if (!kKeys.contains(key)) {
-        return sd_bus_reply_method_errorf(m, "org.bluez.Error.InvalidArguments", "Invalid arguments in method call");
+        return sd_bus_reply_method_errorf(m, error_name::kInvalidArguments, "Invalid arguments in method call");
       }
       keys += keys.empty() ? key : std::string(", ") + key;
       if (r >= 0) r = sd_bus_message_skip(m, "v");
       if (r >= 0) r = sd_bus_message_exit_container(m);
     }
-    if (r < 0) return sd_bus_reply_method_errorf(m, "org.bluez.Error.InvalidArguments", "Malformed filter");
+    if (r < 0) return sd_bus_reply_method_errorf(m, error_name::kInvalidArguments, "Malformed filter");
     log_("discovery filter from " + client + ": " + (keys.empty() ? "none" : keys));
     return sd_bus_reply_method_return(m, "");
   }
   if (!adapter_.powered && (member == "StartDiscovery" || member == "StopDiscovery")) {
-    return sd_bus_reply_method_errorf(m, "org.bluez.Error.NotReady", "Resource Not Ready");
+    return sd_bus_reply_method_errorf(m, error_name::kNotReady, "Resource Not Ready");
   }
   if (member == "StartDiscovery") {
     if (discoverySessions_.contains(client)) {
-      return sd_bus_reply_method_errorf(m, "org.bluez.Error.InProgress", "Operation already in progress");
+      return sd_bus_reply_method_errorf(m, error_name::kInProgress, "Operation already in progress");
     }
     const bool first = discoverySessions_.empty();
     discoverySessions_.insert(client);
@@ -667,7 +672,7 @@ int FakeBluez::HandleAdapter(sd_bus_message *m, const std::string &member) {
   }
   if (member == "StopDiscovery") {
     if (!discoverySessions_.erase(client)) {
-      return sd_bus_reply_method_errorf(m, "org.bluez.Error.Failed", "No discovery started");
+      return sd_bus_reply_method_errorf(m, error_name::kFailed, "No discovery started");
     }
     const int r = sd_bus_reply_method_return(m, "");
     if (discoverySessions_.empty()) {
@@ -682,7 +687,7 @@ int FakeBluez::HandleAdapter(sd_bus_message *m, const std::string &member) {
     if (sd_bus_message_read(m, "o", &path) < 0) return -EINVAL;
     Pistol *pistol = PistolAt(path, false);
     if (!pistol || !pistol->known) {
-      return sd_bus_reply_method_errorf(m, "org.bluez.Error.DoesNotExist", "Does Not Exist");
+      return sd_bus_reply_method_errorf(m, error_name::kDoesNotExist, "Does Not Exist");
     }
     LinkDown(*pistol, "device removed");
     if (pistol->gattExported) {
@@ -693,7 +698,7 @@ int FakeBluez::HandleAdapter(sd_bus_message *m, const std::string &member) {
     pistol->known = pistol->gattExported = pistol->announced = false;
     return sd_bus_reply_method_return(m, "");
   }
-  return sd_bus_reply_method_errorf(m, "org.freedesktop.DBus.Error.UnknownMethod", "No method %s", member.c_str());
+  return sd_bus_reply_method_errorf(m, error_name::kUnknownMethod, "No method %s", member.c_str());
 }
 
 int FakeBluez::HandleDevice(sd_bus_message *m, Pistol &pistol, const std::string &member) {
@@ -703,7 +708,7 @@ int FakeBluez::HandleDevice(sd_bus_message *m, Pistol &pistol, const std::string
     log_("Connect from " + client + ": " + pistol.config.name);
     if (pistol.connected) return sd_bus_reply_method_return(m, "");
     if (pistol.hungConnect) {
-      return sd_bus_reply_method_errorf(m, "org.bluez.Error.InProgress", "In Progress");
+      return sd_bus_reply_method_errorf(m, error_name::kInProgress, "In Progress");
     }
     if (mis.hangConnect) {
       log_("Connect: not answering (hang-connect)");
@@ -712,13 +717,13 @@ int FakeBluez::HandleDevice(sd_bus_message *m, Pistol &pistol, const std::string
     }
     if (mis.refuseConnect) {
       log_("Connect: refused (refuse-connect)");
-      return sd_bus_reply_method_errorf(m, "org.bluez.Error.Failed", "le-connection-abort-by-local");
+      return sd_bus_reply_method_errorf(m, error_name::kFailed, "le-connection-abort-by-local");
     }
     if (!pistol.visible) {
       // The radio tries for a while before giving up on a peer that is gone.
       After(1000, [this, reply = std::make_shared<sdbus::Message>(sdbus::Message::Ref(m))] {
         log_("Connect: failed, out of range");
-        sd_bus_reply_method_errorf(reply->get(), "org.bluez.Error.Failed", "le-connection-abort-by-local");
+        sd_bus_reply_method_errorf(reply->get(), error_name::kFailed, "le-connection-abort-by-local");
       });
       return 1;
     }
@@ -756,26 +761,26 @@ int FakeBluez::HandleDevice(sd_bus_message *m, Pistol &pistol, const std::string
     log_("Disconnect from " + client + ": " + pistol.config.name);
     if (pistol.hungConnect) {
       // BlueZ ends a pending Connect when asked to disconnect.
-      sd_bus_reply_method_errorf(pistol.hungConnect.get(), "org.bluez.Error.Failed", "Operation aborted");
+      sd_bus_reply_method_errorf(pistol.hungConnect.get(), error_name::kFailed, "Operation aborted");
       pistol.hungConnect = sdbus::Message();
       log_("pending Connect aborted by Disconnect");
       return sd_bus_reply_method_return(m, "");
     }
-    if (!pistol.connected) return sd_bus_reply_method_errorf(m, "org.bluez.Error.NotConnected", "Not Connected");
+    if (!pistol.connected) return sd_bus_reply_method_errorf(m, error_name::kNotConnected, "Not Connected");
     const int r = sd_bus_reply_method_return(m, "");
     LinkDown(pistol, "Disconnect");
     return r;
   }
-  return sd_bus_reply_method_errorf(m, "org.freedesktop.DBus.Error.UnknownMethod", "No method %s", member.c_str());
+  return sd_bus_reply_method_errorf(m, error_name::kUnknownMethod, "No method %s", member.c_str());
 }
 
 int FakeBluez::HandleCharacteristic(sd_bus_message *m, Pistol &pistol, const std::string &member) {
   const std::string client = Sender(m);
   if (member == "StartNotify") {
-    if (!pistol.connected) return sd_bus_reply_method_errorf(m, "org.bluez.Error.Failed", "Not connected");
+    if (!pistol.connected) return sd_bus_reply_method_errorf(m, error_name::kFailed, "Not connected");
     if (pistol.config.misbehaviour.failNotify) {
       log_("StartNotify from " + client + ": refused (fail-notify)");
-      return sd_bus_reply_method_errorf(m, "org.bluez.Error.Failed", "Operation failed with ATT error: 0x0e");
+      return sd_bus_reply_method_errorf(m, error_name::kFailed, "Operation failed with ATT error: 0x0e");
     }
     const bool first = pistol.subscribers.empty();
     pistol.subscribers.insert(client);
@@ -787,7 +792,7 @@ int FakeBluez::HandleCharacteristic(sd_bus_message *m, Pistol &pistol, const std
   }
   if (member == "StopNotify") {
     if (!pistol.subscribers.erase(client)) {
-      return sd_bus_reply_method_errorf(m, "org.bluez.Error.Failed", "No notify session started");
+      return sd_bus_reply_method_errorf(m, error_name::kFailed, "No notify session started");
     }
     const int r = sd_bus_reply_method_return(m, "");
     if (pistol.subscribers.empty()) SetProperties(pistol.characteristicPath, kCharacteristic1, {{"Notifying", false}});
@@ -804,7 +809,7 @@ int FakeBluez::HandleCharacteristic(sd_bus_message *m, Pistol &pistol, const std
     if (r >= 0) r = sd_bus_send(bus_, reply.get(), nullptr);
     return r < 0 ? r : 1;
   }
-  return sd_bus_reply_method_errorf(m, "org.freedesktop.DBus.Error.UnknownMethod", "No method %s", member.c_str());
+  return sd_bus_reply_method_errorf(m, error_name::kUnknownMethod, "No method %s", member.c_str());
 }
 
 int FakeBluez::OnNameOwnerChanged(sd_bus_message *m, void *userdata, sd_bus_error *) {

@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "ble/bluez/bluez_adapter.h"
-#include "ble/bluez/bus_session.h"
+#include "ble/bluez/bus_connection.h"
 #include "support/blocking_wait.h"
 #include "tests/ble/bluez/bus_fixture.h"
 
