@@ -167,7 +167,8 @@ private:
   std::string path_;
   ClosedFlag closed_ = std::make_shared<std::atomic<bool>>(false);
   std::atomic<bool> connected_;
-  // Replaced whole by the loop thread, read whole by any.
+  // Replaced whole by the loop thread, read whole by any, also inside the
+  // status handler: no lock there, so it is swapped as one pointer.
   AtomicPointer<std::shared_ptr<const std::u16string>> name_;
   EventList<ConnectionStatusChangedHandler> statusChanged_;
   // Loop thread only.

@@ -90,9 +90,8 @@ void BluezEvents::Advertise(const std::string &devicePath) {
 void BluezEvents::AdapterChanged() {
   const BluezObject *adapter = map_.Find(map_.AdapterPath());
   const bool present = adapter && adapter->isAdapter;
-  for (const auto &listener : Live(discoveryListeners_)) {
-    listener->OnAdapterState(present, present && adapter->powered, present && adapter->discovering);
-  }
+  const AdapterState state{present, present && adapter->powered, present && adapter->discovering};
+  for (const auto &listener : Live(discoveryListeners_)) listener->OnAdapterState(state);
 }
 
 void BluezEvents::DeviceChanged(const std::string &devicePath) {

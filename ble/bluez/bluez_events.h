@@ -17,12 +17,19 @@
 
 namespace ble::bluez {
 
+// The adapter in use as BlueZ reports it.
+struct AdapterState {
+  // False: the adapter, BlueZ or the bus is gone.
+  bool present = false;
+  bool powered = false;
+  bool discovering = false;
+};
+
 class DiscoveryListener {
 public:
   virtual ~DiscoveryListener() = default;
   virtual void OnAdvertisement(const std::string &name, std::uint64_t address) = 0;
-  // present false: the adapter, BlueZ or the bus is gone.
-  virtual void OnAdapterState(bool present, bool powered, bool discovering) = 0;
+  virtual void OnAdapterState(const AdapterState &state) = 0;
 };
 
 class DeviceListener {

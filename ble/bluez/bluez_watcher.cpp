@@ -83,20 +83,21 @@ public:
     received_.ForEach([&](const auto &handler) { (void)handler_boundary([&] { handler(*this, args); }); });
   }
 
-  void OnAdapterState(bool present, bool powered, bool discovering) override {
+  void OnAdapterState(const AdapterState &state) override {
     if (!started_) return;
-    if (present && powered && discovering) {
+    const bool usable = state.present && state.powered;
+    if (usable && state.discovering) {
       discoveringSeen_ = true;
       return;
     }
     // Before BlueZ has reported our discovery running, "not discovering" is stale news.
-    if (present && powered && !discoveringSeen_) return;
+    if (usable && !discoveringSeen_) return;
     started_ = false;
     // Not our Stop: the scan ended under us, and the link has to start over.
     if (session().Lost()) {
       RaiseStopped(BluetoothError::OtherError);
     } else {
-      RaiseStopped(present && powered ? BluetoothError::OtherError : BluetoothError::RadioNotAvailable);
+      RaiseStopped(usable ? BluetoothError::OtherError : BluetoothError::RadioNotAvailable);
     }
   }
 

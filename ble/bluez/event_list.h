@@ -3,8 +3,10 @@
 // Event handlers of one event, shared between the link worker that adds and
 // revokes them and the loop thread that delivers. Neither is a host thread,
 // so a plain lock guards the list. A delivery copies the list under the lock
-// and calls outside it: a handler may add or revoke handlers meanwhile, and
-// a handler revoked during a delivery stays alive until that delivery ends.
+// and calls outside it, so the handlers themselves run lock-free (no lock on a
+// host thread or inside a platform event handler; the frame path and the
+// handlers stay lock-free). A handler may add or revoke handlers meanwhile,
+// and one revoked during a delivery stays alive until that delivery ends.
 
 #include <cstdint>
 #include <memory>

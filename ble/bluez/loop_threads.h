@@ -6,8 +6,9 @@
 // stay here until a later connection, or the registry's destructor at unload,
 // joins them.
 //
-// Only the link worker and the loop threads come here, so a plain lock guards
-// the list; no thread is joined while it is held.
+// Only the link worker and the loop threads come here, never a host thread or
+// a platform event handler, so a plain lock guards the list; no thread is
+// joined while it is held.
 
 #include <list>
 #include <memory>

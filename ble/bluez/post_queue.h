@@ -2,8 +2,9 @@
 
 // Work handed to the loop thread by the link worker and other loop threads,
 // run in the order it was pushed. Only the backend's own threads push, so a
-// plain lock guards the queue; tasks run outside it. Closing makes every
-// later Push fail.
+// plain lock guards the queue, and tasks run outside it. The threading rule:
+// no lock on a host thread or inside a platform event handler; the frame path
+// and the handlers stay lock-free. Closing makes every later Push fail.
 
 #include <deque>
 #include <functional>

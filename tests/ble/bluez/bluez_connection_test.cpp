@@ -77,15 +77,6 @@ GattCommunicationStatus Subscribe(GattCharacteristic &characteristic) {
       GattClientCharacteristicConfigurationDescriptorValue::Notify));
 }
 
-// The simulator on a bus of its own, and an adapter on that bus.
-struct PistolOnBus {
-  explicit PistolOnBus(const std::vector<std::string> &arguments = {})
-      : sim(StartSimulator(bus, arguments)), adapter(bus.address()) {}
-  PrivateBus bus;
-  std::unique_ptr<Process> sim;
-  BluezAdapter adapter;
-};
-
 // Heard in a scan, then looked up: what the link does before it connects.
 std::shared_ptr<BluetoothLEDevice> FindPistol(Adapter &adapter) {
   Discover(adapter);
@@ -112,12 +103,10 @@ void SubscribePistol(Adapter &adapter, SubscribedPistol &pistol) {
 }
 
 TEST(BluezConnection, AnUnknownAddressGivesNoDeviceAndNoError) {
-  PrivateBus bus;
-  auto sim = StartSimulator(bus);
-  BluezAdapter adapter(bus.address());
-  EXPECT_EQ(blocking_get(*adapter.FromBluetoothAddressAsync(0x112233445566)), nullptr);
+  PistolOnBus on;
+  EXPECT_EQ(blocking_get(*on.adapter.FromBluetoothAddressAsync(0x112233445566)), nullptr);
   // Known to the radio only once heard: before any scan the pistol is unknown too.
-  EXPECT_EQ(blocking_get(*adapter.FromBluetoothAddressAsync(kPistol)), nullptr);
+  EXPECT_EQ(blocking_get(*on.adapter.FromBluetoothAddressAsync(kPistol)), nullptr);
 }
 
 TEST(BluezConnection, ConnectsSubscribesAndDeliversEveryPacketIntactAndInOrder) {
