@@ -1,12 +1,11 @@
 #include "ble/bluez/bluez_adapter.h"
 
-#include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <set>
 #include <vector>
 
 #include "ble/bluez/bluez_error.h"
+#include "ble/bluez/bluez_gatt.h"
 #include "ble/bluez/bluez_text.h"
 #include "ble/bluez/bluez_watcher.h"
 #include "ble/bluez/bus_operation.h"
@@ -17,134 +16,6 @@ namespace {
 
 // How long a connected device may take to export its services.
 constexpr std::chrono::milliseconds kResolveTimeout{10'000};
-
-class ByteReader final : public DataReader {
-public:
-  explicit ByteReader(std::shared_ptr<const std::vector<std::uint8_t>> bytes) : bytes_(std::move(bytes)) {}
-  std::uint32_t UnconsumedBufferLength() override { return static_cast<std::uint32_t>(bytes_->size() - position_); }
-  void ReadBytes(std::span<std::uint8_t> out) override {
-    if (out.size() > bytes_->size() - position_) throw hresult_out_of_bounds();
-    std::copy_n(bytes_->begin() + static_cast<std::ptrdiff_t>(position_), out.size(), out.begin());
-    position_ += out.size();
-  }
-
-private:
-  std::shared_ptr<const std::vector<std::uint8_t>> bytes_;
-  std::size_t position_ = 0;
-};
-
-class ByteBuffer final : public IBuffer {
-public:
-  explicit ByteBuffer(std::vector<std::uint8_t> bytes)
-      : bytes_(std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes))) {}
-  std::shared_ptr<DataReader> CreateDataReader() override { return std::make_shared<ByteReader>(bytes_); }
-
-private:
-  std::shared_ptr<const std::vector<std::uint8_t>> bytes_;
-};
-
-class ValueChangedArgs final : public GattValueChangedEventArgs {
-public:
-  explicit ValueChangedArgs(std::shared_ptr<IBuffer> buffer) : buffer_(std::move(buffer)) {}
-  std::shared_ptr<IBuffer> CharacteristicValue() override { return buffer_; }
-
-private:
-  std::shared_ptr<IBuffer> buffer_;
-};
-
-class Device;
-
-using ClosedFlag = std::shared_ptr<std::atomic<bool>>;
-
-void ThrowIfClosed(const ClosedFlag &closed) {
-  if (closed->load()) raise_platform_error(kRoEClosed);
-}
-
-class Characteristic final : public GattCharacteristic,
-                             public ValueListener,
-                             public std::enable_shared_from_this<Characteristic> {
-public:
-  Characteristic(std::shared_ptr<BusConnection> connection, std::string path, Guid uuid, std::weak_ptr<Device> device,
-                 ClosedFlag closed)
-      : connection_(std::move(connection)), path_(std::move(path)), uuid_(uuid), device_(std::move(device)),
-        closed_(std::move(closed)) {}
-
-  Guid Uuid() override { return uuid_; }
-  EventToken ValueChanged(ValueChangedHandler handler) override { return valueChanged_.Add(std::move(handler)); }
-  void ValueChanged(EventToken token) override { valueChanged_.Remove(token); }
-
-  AsyncOperationPtr<GattCommunicationStatus> WriteClientCharacteristicConfigurationDescriptorAsync(
-      GattClientCharacteristicConfigurationDescriptorValue value) override;
-
-  // Loop thread.
-  void Subscribed(BusOperation<GattCommunicationStatus> &operation, bool subscribe, HRESULT code);
-  void AwaitNotifying(const std::shared_ptr<BusOperation<GattCommunicationStatus>> &operation);
-
-  void OnValue(const std::vector<std::uint8_t> &bytes) override {
-    if (closed_->load()) return;
-    ValueChangedArgs args(std::make_shared<ByteBuffer>(bytes));
-    valueChanged_.ForEach([&](const auto &handler) { (void)handler_boundary([&] { handler(*this, args); }); });
-  }
-
-private:
-  std::shared_ptr<BusConnection> connection_;
-  std::string path_;
-  Guid uuid_;
-  std::weak_ptr<Device> device_;
-  ClosedFlag closed_;
-  EventList<ValueChangedHandler> valueChanged_;
-};
-
-class CharacteristicsResult final : public GattCharacteristicsResult {
-public:
-  explicit CharacteristicsResult(std::vector<std::shared_ptr<GattCharacteristic>> items)
-      : items_(std::make_shared<VectorOf<std::shared_ptr<GattCharacteristic>>>(std::move(items))) {}
-  GattCommunicationStatus Status() override { return GattCommunicationStatus::Success; }
-  std::shared_ptr<VectorView<std::shared_ptr<GattCharacteristic>>> Characteristics() override { return items_; }
-
-private:
-  std::shared_ptr<VectorView<std::shared_ptr<GattCharacteristic>>> items_;
-};
-
-class Service final : public GattDeviceService, public std::enable_shared_from_this<Service> {
-public:
-  Service(std::shared_ptr<BusConnection> connection, std::string path, Guid uuid, std::weak_ptr<Device> device,
-          ClosedFlag closed)
-      : connection_(std::move(connection)), path_(std::move(path)), uuid_(uuid), device_(std::move(device)),
-        closed_(std::move(closed)) {}
-
-  Guid Uuid() override { return uuid_; }
-
-  // BlueZ has exported the characteristics by the time the services are
-  // resolved, so this only reads the object map.
-  AsyncOperationPtr<std::shared_ptr<GattCharacteristicsResult>> GetCharacteristicsAsync() override {
-    ThrowIfClosed(closed_);
-    auto operation = NewOperation<std::shared_ptr<GattCharacteristicsResult>>(*connection_);
-    OnLoop(*connection_, [self = shared_from_this(), operation] {
-      if (!operation->Pending()) return;
-      if (self->closed_->load()) return operation->Failed(kRoEClosed);
-      BusSession &session = self->connection_->session();
-      std::vector<std::shared_ptr<GattCharacteristic>> items;
-      for (const std::string &path : session.Children(self->path_, false)) {
-        const auto uuid = ParseUuid(session.Find(path)->uuid);
-        if (!uuid) continue;
-        auto characteristic =
-            std::make_shared<Characteristic>(self->connection_, path, *uuid, self->device_, self->closed_);
-        session.AddListener(path, std::weak_ptr<ValueListener>(characteristic));
-        items.push_back(std::move(characteristic));
-      }
-      operation->Succeed(std::make_shared<CharacteristicsResult>(std::move(items)));
-    });
-    return operation;
-  }
-
-private:
-  std::shared_ptr<BusConnection> connection_;
-  std::string path_;
-  Guid uuid_;
-  std::weak_ptr<Device> device_;
-  ClosedFlag closed_;
-};
 
 class ServicesResult final : public GattDeviceServicesResult {
 public:
@@ -158,7 +29,10 @@ private:
   std::shared_ptr<VectorView<std::shared_ptr<GattDeviceService>>> items_;
 };
 
-class Device final : public BluetoothLEDevice, public DeviceListener, public std::enable_shared_from_this<Device> {
+class Device final : public BluetoothLEDevice,
+                     public DeviceListener,
+                     public SubscriptionNotes,
+                     public std::enable_shared_from_this<Device> {
 public:
   Device(std::shared_ptr<BusConnection> connection, std::string path, const BluezObject &object)
       : connection_(std::move(connection)), path_(std::move(path)), connected_(object.connected),
@@ -193,23 +67,23 @@ public:
     // still ends here when this was its last user.
     BusSession &session = connection_->session();
     if (session.OnLoopThread()) {
-      session.ReleaseDevicePath(path_);
+      session.objects().ReleaseDevicePath(path_);
     } else {
       session.Post([weak = connection_->weak(), path = path_] {
-        if (auto live = weak.lock()) live->ReleaseDevicePath(path);
+        if (auto live = weak.lock()) live->objects().ReleaseDevicePath(path);
       });
     }
   }
 
   // Loop thread, once, when the device is handed out.
-  void Hold() { session().HoldDevicePath(path_); }
+  void Hold() { session().objects().HoldDevicePath(path_); }
 
   void Close() override {
     if (closed_->exchange(true)) return;
     OnLoop(*connection_, [self = shared_from_this()] {
       // A later lookup of the same device shares its link and its notify
       // sessions (BlueZ keeps one per bus connection): only the last holder ends them.
-      const bool last = self->session().ReleaseDevicePath(self->path_);
+      const bool last = self->session().objects().ReleaseDevicePath(self->path_);
       if (last) {
         for (const std::string &path : self->subscribed_) {
           self->session().Call(path, kCharacteristic1, "StopNotify", nullptr, BusSession::kShortCallUsec, IgnoreReply);
@@ -232,7 +106,7 @@ public:
   }
 
   // Loop thread: remembered so Close can end the subscription.
-  void NoteSubscribed(const std::string &characteristicPath) { subscribed_.insert(characteristicPath); }
+  void NoteSubscribed(const std::string &characteristicPath) override { subscribed_.insert(characteristicPath); }
 
 private:
   using ServicesOperation = BusOperation<std::shared_ptr<GattDeviceServicesResult>>;
@@ -249,7 +123,7 @@ private:
   void BeginServices(const std::shared_ptr<ServicesOperation> &operation) {
     if (!operation->Pending()) return;
     if (closed_->load()) return operation->Failed(kRoEClosed);
-    const BluezObject *object = session().Find(path_);
+    const BluezObject *object = session().objects().Find(path_);
     if (!object || !object->isDevice) return operation->Succeed(Failure(kErrorNotFound));
     if (object->connected) return AwaitResolved(operation);
     auto self = shared_from_this();
@@ -270,26 +144,21 @@ private:
 
   void AwaitResolved(const std::shared_ptr<ServicesOperation> &operation) {
     auto self = shared_from_this();
-    BusSession &session = this->session();
-    auto stop = WatchWithin(
-        session, kResolveTimeout, [&](auto fn) { return session.WhenServicesResolved(path_, std::move(fn)); },
-        [&session](std::uint64_t id) { session.CancelWhenServicesResolved(id); },
+    AwaitReport(
+        session(), *operation, Awaited::ServicesResolved, path_, kResolveTimeout,
         [self, operation](HRESULT code) {
           if (!operation->Pending()) return;
           operation->Succeed(code < 0 ? Failure(code) : self->ResolvedServices());
-        });
-    operation->OnCancel([self, stop] {
-      stop();
-      self->Disconnect();
-    });
+        },
+        [self] { self->Disconnect(); });
   }
 
   std::shared_ptr<GattDeviceServicesResult> ResolvedServices() {
     std::vector<std::shared_ptr<GattDeviceService>> items;
-    for (const std::string &path : session().Children(path_, true)) {
-      const auto uuid = ParseUuid(session().Find(path)->uuid);
+    for (const std::string &path : session().objects().ServicesOf(path_)) {
+      const auto uuid = ParseUuid(session().objects().Find(path)->uuid);
       if (!uuid) continue;
-      items.push_back(std::make_shared<Service>(connection_, path, *uuid, weak_from_this(), closed_));
+      items.push_back(NewService(GattPlace{connection_, path, *uuid, weak_from_this(), closed_}));
     }
     return std::make_shared<ServicesResult>(GattCommunicationStatus::Success, std::move(items));
   }
@@ -298,55 +167,13 @@ private:
   std::string path_;
   ClosedFlag closed_ = std::make_shared<std::atomic<bool>>(false);
   std::atomic<bool> connected_;
-  // Replaced whole by the loop thread, read whole by any.
+  // Replaced whole by the loop thread, read whole by any, also inside the
+  // status handler: no lock there, so it is swapped as one pointer.
   AtomicPointer<std::shared_ptr<const std::u16string>> name_;
   EventList<ConnectionStatusChangedHandler> statusChanged_;
   // Loop thread only.
   std::set<std::string> subscribed_;
 };
-
-AsyncOperationPtr<GattCommunicationStatus> Characteristic::WriteClientCharacteristicConfigurationDescriptorAsync(
-    GattClientCharacteristicConfigurationDescriptorValue value) {
-  ThrowIfClosed(closed_);
-  auto operation = NewOperation<GattCommunicationStatus>(*connection_);
-  OnLoop(*connection_, [self = shared_from_this(), operation, value] {
-    if (!operation->Pending()) return;
-    if (self->closed_->load()) return operation->Failed(kRoEClosed);
-    const bool subscribe = value != GattClientCharacteristicConfigurationDescriptorValue::None;
-    // BlueZ writes the descriptor itself: StartNotify is the only way to subscribe.
-    const std::uint64_t call = self->connection_->session().Call(
-        self->path_, kCharacteristic1, subscribe ? "StartNotify" : "StopNotify", nullptr, BusSession::kShortCallUsec,
-        [self, operation, subscribe](const CallOutcome &outcome) {
-          if (!operation->Pending()) return;
-          // InProgress: an earlier subscription of this connection is still
-          // being set up, and may yet fail; only Notifying tells.
-          if (subscribe && outcome.code == kErrorBusy) return self->AwaitNotifying(operation);
-          self->Subscribed(*operation, subscribe, outcome.code);
-        });
-    if (call != 0) operation->OnCancel([self, call] { self->connection_->session().CancelCall(call); });
-  });
-  return operation;
-}
-
-void Characteristic::Subscribed(BusOperation<GattCommunicationStatus> &operation, bool subscribe, HRESULT code) {
-  if (code >= 0 && subscribe) {
-    if (auto device = device_.lock()) device->NoteSubscribed(path_);
-  }
-  operation.Succeed(GattStatusFromCode(code));
-}
-
-void Characteristic::AwaitNotifying(const std::shared_ptr<BusOperation<GattCommunicationStatus>> &operation) {
-  auto self = shared_from_this();
-  BusSession &session = connection_->session();
-  auto stop = WatchWithin(
-      session, std::chrono::milliseconds(BusSession::kShortCallUsec / 1000),
-      [&](auto fn) { return session.WhenNotifying(path_, std::move(fn)); },
-      [&session](std::uint64_t id) { session.CancelWhenNotifying(id); },
-      [self, operation](HRESULT code) {
-        if (operation->Pending()) self->Subscribed(*operation, true, code);
-      });
-  operation->OnCancel(std::move(stop));
-}
 
 } // namespace
 
@@ -379,11 +206,11 @@ AsyncOperationPtr<std::shared_ptr<BluetoothLEDevice>> BluezAdapter::FromBluetoot
       if (!operation->Pending()) return;
       if (code < 0) return operation->Failed(code);
       BusSession &session = connection->session();
-      const std::string path = session.DevicePathFor(address);
+      const std::string path = session.objects().DevicePathFor(address);
       if (path.empty()) return operation->Succeed(nullptr);
-      auto device = std::make_shared<Device>(connection, path, *session.Find(path));
+      auto device = std::make_shared<Device>(connection, path, *session.objects().Find(path));
       device->Hold();
-      session.AddListener(path, std::weak_ptr<DeviceListener>(device));
+      session.events().AddListener(path, std::weak_ptr<DeviceListener>(device));
       operation->Succeed(device);
     });
   });

@@ -1,5 +1,7 @@
 #include "ble/bluez/bluez_error.h"
 
+#include "ble/bluez/bluez_names.h"
+
 #include <cerrno>
 #include <iterator>
 
@@ -12,25 +14,25 @@ struct NamedCode {
 };
 
 constexpr NamedCode kBusErrors[] = {
-    {"org.bluez.Error.NotPermitted", kEAccessDenied},
-    {"org.bluez.Error.NotAuthorized", kEAccessDenied},
-    {"org.freedesktop.DBus.Error.AccessDenied", kEAccessDenied},
-    {"org.bluez.Error.NotReady", kErrorNotReady},
-    {"org.bluez.Error.InProgress", kErrorBusy},
-    {"org.bluez.Error.NotConnected", kErrorDeviceNotConnected},
-    {"org.bluez.Error.NotSupported", kErrorNotSupported},
-    {"org.bluez.Error.InvalidArguments", kEInvalidArg},
-    {"org.freedesktop.DBus.Error.InvalidArgs", kEInvalidArg},
-    {"org.bluez.Error.DoesNotExist", kErrorNotFound},
-    {"org.freedesktop.DBus.Error.UnknownObject", kErrorNotFound},
-    {"org.freedesktop.DBus.Error.UnknownMethod", kErrorNotFound},
-    {"org.freedesktop.DBus.Error.UnknownInterface", kErrorNotFound},
-    {"org.freedesktop.DBus.Error.NoReply", kErrorTimeout},
-    {"org.freedesktop.DBus.Error.Timeout", kErrorTimeout},
-    {"org.freedesktop.DBus.Error.TimedOut", kErrorTimeout},
-    {"org.freedesktop.DBus.Error.ServiceUnknown", kErrorServiceNotActive},
-    {"org.freedesktop.DBus.Error.NameHasNoOwner", kErrorServiceNotActive},
-    {"org.freedesktop.DBus.Error.NoMemory", kEOutOfMemory},
+    {error_name::kNotPermitted, kEAccessDenied},
+    {error_name::kNotAuthorized, kEAccessDenied},
+    {error_name::kAccessDenied, kEAccessDenied},
+    {error_name::kNotReady, kErrorNotReady},
+    {error_name::kInProgress, kErrorBusy},
+    {error_name::kNotConnected, kErrorDeviceNotConnected},
+    {error_name::kNotSupported, kErrorNotSupported},
+    {error_name::kInvalidArguments, kEInvalidArg},
+    {error_name::kInvalidArgs, kEInvalidArg},
+    {error_name::kDoesNotExist, kErrorNotFound},
+    {error_name::kUnknownObject, kErrorNotFound},
+    {error_name::kUnknownMethod, kErrorNotFound},
+    {error_name::kUnknownInterface, kErrorNotFound},
+    {error_name::kNoReply, kErrorTimeout},
+    {error_name::kTimeout, kErrorTimeout},
+    {error_name::kTimedOut, kErrorTimeout},
+    {error_name::kServiceUnknown, kErrorServiceNotActive},
+    {error_name::kNameHasNoOwner, kErrorServiceNotActive},
+    {error_name::kNoMemory, kEOutOfMemory},
 };
 
 } // namespace

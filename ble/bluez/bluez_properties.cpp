@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "ble/bluez/bluez_error.h"
+#include "ble/bluez/bluez_names.h"
 
 namespace ble::bluez {
 namespace {

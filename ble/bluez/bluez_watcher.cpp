@@ -83,20 +83,21 @@ public:
     received_.ForEach([&](const auto &handler) { (void)handler_boundary([&] { handler(*this, args); }); });
   }
 
-  void OnAdapterState(bool present, bool powered, bool discovering) override {
+  void OnAdapterState(const AdapterState &state) override {
     if (!started_) return;
-    if (present && powered && discovering) {
+    const bool usable = state.present && state.powered;
+    if (usable && state.discovering) {
       discoveringSeen_ = true;
       return;
     }
     // Before BlueZ has reported our discovery running, "not discovering" is stale news.
-    if (present && powered && !discoveringSeen_) return;
+    if (usable && !discoveringSeen_) return;
     started_ = false;
     // Not our Stop: the scan ended under us, and the link has to start over.
     if (session().Lost()) {
       RaiseStopped(BluetoothError::OtherError);
     } else {
-      RaiseStopped(present && powered ? BluetoothError::OtherError : BluetoothError::RadioNotAvailable);
+      RaiseStopped(usable ? BluetoothError::OtherError : BluetoothError::RadioNotAvailable);
     }
   }
 
@@ -114,7 +115,7 @@ private:
     session().Refresh([self, operation, abandoned](HRESULT code) {
       if (abandoned()) return;
       if (code < 0) return self->StartFailed(operation, code);
-      const std::string adapter = self->session().AdapterPath();
+      const std::string adapter = self->session().objects().AdapterPath();
       if (adapter.empty()) return self->StartFailed(operation, kErrorNoAdapter);
       self->session().Call(adapter, kAdapter1, "SetDiscoveryFilter", AppendFilter, BusSession::kShortCallUsec,
                            [self, operation, adapter, abandoned](const CallOutcome &filtered) {
@@ -152,7 +153,7 @@ private:
     adapterPath_ = adapter;
     if (operation) operation->Succeed(true);
     // Devices another client's discovery already sees will not announce themselves again.
-    for (const auto &[name, address] : session().SeenDevices()) OnAdvertisement(name, address);
+    for (const auto &[name, address] : session().objects().SeenDevices()) OnAdvertisement(name, address);
   }
 
   void StartFailed(const std::shared_ptr<BusOperation<bool>> &operation, HRESULT code) {
@@ -194,8 +195,8 @@ std::shared_ptr<BluetoothLEAdvertisementWatcher> CreateWatcherOn(std::shared_ptr
   OnLoop(*connection, [connection, watcher, operation] {
     connection->session().Refresh([connection, watcher, operation](HRESULT code) {
       if (code < 0) return operation->Failed(code);
-      if (connection->session().AdapterPath().empty()) return operation->Failed(kErrorNoAdapter);
-      connection->session().AddListener(std::weak_ptr<DiscoveryListener>(watcher));
+      if (connection->session().objects().AdapterPath().empty()) return operation->Failed(kErrorNoAdapter);
+      connection->session().events().AddListener(std::weak_ptr<DiscoveryListener>(watcher));
       operation->Succeed(true);
     });
   });

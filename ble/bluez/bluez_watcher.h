@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "ble/adapter.h"
-#include "ble/bluez/bus_session.h"
+#include "ble/bluez/bus_connection.h"
 
 namespace ble::bluez {
 

@@ -7,19 +7,17 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "ble/bluez/bluez_error.h"
-#include "ble/bluez/bus_session.h"
+#include "ble/bluez/bluez_names.h"
+#include "ble/bluez/bus_connection.h"
 #include "ble/link_worker.h"
 #include "support/async_operation.h"
 #include "support/blocking_wait.h"
 
 namespace ble::bluez {
-
-constexpr const char *kAdapter1 = "org.bluez.Adapter1";
-constexpr const char *kDevice1 = "org.bluez.Device1";
-constexpr const char *kCharacteristic1 = "org.bluez.GattCharacteristic1";
 
 // An operation finished on the loop thread; cancelling it also undoes the
 // step in progress there (drops the pending call, so its reply is ignored).
@@ -79,39 +77,38 @@ template <class T> T AwaitOnLink(AsyncOperation<T> &operation) {
   return blocking_get(operation, linkRunning, linkTimings.operationTimeout);
 }
 
-// Waits on the loop thread for something BlueZ reports: `watch(fn)` registers
-// fn and returns its id, `unwatch(id)` drops it. The first of the report and
-// `limit` (kErrorTimeout) runs `done` once with its code; the function
-// returned ends the wait without it. Loop thread only.
-inline std::function<void()> WatchWithin(BusSession &session, std::chrono::milliseconds limit,
-                                         const std::function<std::uint64_t(std::function<void(HRESULT)>)> &watch,
-                                         std::function<void(std::uint64_t)> unwatch,
-                                         std::function<void(HRESULT)> done) {
+// Waits on the loop thread for BlueZ to report `what` of the object at
+// `path`. The first of the report and `limit` (kErrorTimeout) runs `done` once
+// with its code. Cancelling the operation ends the wait without it, and then
+// runs `cancelled` when given. Loop thread only.
+template <class T>
+void AwaitReport(BusSession &session, BusOperation<T> &operation, Awaited what, const std::string &path,
+                 std::chrono::milliseconds limit, std::function<void(HRESULT)> done,
+                 std::function<void()> cancelled = nullptr) {
   struct Wait {
     std::uint64_t waiter = 0;
     std::uint64_t timer = 0;
     bool over = false;
-    std::function<void(std::uint64_t)> unwatch;
     std::function<void(HRESULT)> done;
   };
   auto wait = std::make_shared<Wait>();
-  wait->unwatch = std::move(unwatch);
   wait->done = std::move(done);
   auto end = [&session, wait] {
     wait->over = true;
     session.CancelTimer(wait->timer);
-    wait->unwatch(wait->waiter);
+    session.events().CancelWhen(wait->waiter);
   };
   auto finish = [end, wait](HRESULT code) {
     if (wait->over) return;
     end();
     wait->done(code);
   };
-  wait->waiter = watch(finish);
+  wait->waiter = session.events().When(what, path, finish);
   if (!wait->over) wait->timer = session.AddTimer(limit, [finish] { finish(kErrorTimeout); });
-  return [end, wait] {
+  operation.OnCancel([end, wait, cancelled = std::move(cancelled)] {
     if (!wait->over) end();
-  };
+    if (cancelled) cancelled();
+  });
 }
 
 } // namespace ble::bluez

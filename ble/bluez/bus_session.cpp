@@ -13,14 +13,10 @@
 #include <string_view>
 #include <time.h>
 
-#include "ble/bluez/atomic_pointer.h"
 #include "ble/bluez/bluez_error.h"
-#include "ble/bluez/bluez_text.h"
+#include "ble/bluez/bluez_names.h"
 
 namespace ble::bluez {
-namespace {
-constexpr const char *kBluez = "org.bluez";
-} // namespace
 
 BusSession::BusSession(sdbus::Bus bus) : bus_(std::move(bus)), wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
@@ -28,17 +24,20 @@ BusSession::~BusSession() {
   if (wakeFd_ >= 0) close(wakeFd_);
 }
 
-bool BusSession::Post(std::function<void()> task) {
-  if (!posted_.Push(std::move(task))) return false;
+void BusSession::Wake() {
   const std::uint64_t one = 1;
   [[maybe_unused]] const ssize_t written = write(wakeFd_, &one, sizeof one);
+}
+
+bool BusSession::Post(std::function<void()> task) {
+  if (!posted_.Push(std::move(task))) return false;
+  Wake();
   return true;
 }
 
 void BusSession::RequestStop() {
   stopRequested_.store(true);
-  const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t written = write(wakeFd_, &one, sizeof one);
+  Wake();
 }
 
 void BusSession::RunPosted() {
@@ -116,48 +115,35 @@ bool BusSession::RunDueTimers() {
 }
 
 void BusSession::Start() {
-  int r = sd_bus_add_match_async(bus_.get(), bluezMatch_.out(), "type='signal',sender='org.bluez'", &OnBluezSignal,
-                                 nullptr, this);
-  if (r >= 0) {
-    r = sd_bus_add_match_async(bus_.get(), ownerMatch_.out(),
-                               "type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
-                               "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg0='org.bluez'",
-                               &OnOwnerChanged, nullptr, this);
-  }
-  if (r < 0) OnBusLost();
+  if (tracker_.Watch(bus_.get()) < 0) OnBusLost();
   // Sent after the matches, so no change falls between the snapshot and the signals.
-  Refresh([](HRESULT) {});
+  tracker_.Refresh([](HRESULT) {});
 }
 
 void BusSession::Teardown() {
   // Work handed over before the stop (a last Disconnect) still goes out.
   while (!posted_.TryClose()) RunPosted();
   stopping_ = true;
-  auto calls = std::move(calls_);
-  for (auto &[id, call] : calls) {
-    auto onReply = std::move(call->onReply);
-    call.reset();
-    onReply(CallOutcome{nullptr, kErrorCancelled, {}});
-  }
-  auto waiters = std::move(waiters_);
-  for (auto &[id, waiter] : waiters) waiter.fn(kErrorCancelled);
-  auto notifyWaiters = std::move(notifyWaiters_);
-  for (auto &[id, waiter] : notifyWaiters) waiter.fn(kErrorCancelled);
+  AnswerAllCalls(kErrorCancelled);
+  tracker_.events().CancelWaiters(kErrorCancelled);
   timers_.clear();
-  bluezMatch_ = sdbus::Slot();
-  ownerMatch_ = sdbus::Slot();
+  tracker_.Unwatch();
   bus_.reset();
 }
 
 void BusSession::OnBusLost() {
   if (lost_.exchange(true)) return;
+  AnswerAllCalls(kErrorNoBus);
+  tracker_.Forget();
+}
+
+void BusSession::AnswerAllCalls(HRESULT code) {
   auto calls = std::move(calls_);
   for (auto &[id, call] : calls) {
     auto onReply = std::move(call->onReply);
     call.reset();
-    onReply(CallOutcome{nullptr, kErrorNoBus, {}});
+    onReply(CallOutcome{nullptr, code, {}});
   }
-  ForgetBluez();
 }
 
 std::uint64_t BusSession::Call(const std::string &path, const char *interface, const char *member,
@@ -167,7 +153,7 @@ std::uint64_t BusSession::Call(const std::string &path, const char *interface, c
     return 0;
   }
   sdbus::Message message;
-  int r = sd_bus_message_new_method_call(bus_.get(), message.out(), kBluez, path.c_str(), interface, member);
+  int r = sd_bus_message_new_method_call(bus_.get(), message.out(), kBluezName, path.c_str(), interface, member);
   if (r >= 0 && append) r = append(message.get());
   auto call = std::make_unique<PendingCall>();
   call->session = this;

@@ -1,133 +1,70 @@
-// The process-wide registry of loop threads, and the connections that start them.
+#include "ble/bluez/loop_threads.h"
+
 #include "ble/bluez/bus_session.h"
 
-#include <thread>
-
-#include <algorithm>
-#include <array>
-
-#include "ble/bluez/atomic_pointer.h"
-#include "ble/bluez/bluez_error.h"
-
 namespace ble::bluez {
-namespace {
 
-// Every loop thread, from its start. The module must not be unloaded while
-// one runs, yet a connection can end on its own loop thread (a handler or a
-// reply held the last reference), where it cannot be joined. Such threads
-// stay here until a later connection, or this object's destructor at unload,
-// joins them.
-//
-// Each slot holds one entry or nothing. Whoever swaps an entry out of its slot
-// owns it and is the only one to join its thread; the shared pointers keep an
-// entry readable by other scanners while that happens, and a compared pointer
-// cannot be reused while it is held (no ABA).
-class LoopThreads {
-public:
-  static constexpr std::size_t kSlots = 64;
-
-  ~LoopThreads() {
-    for (auto &slot : slots_) {
-      auto entry = slot.Exchange(nullptr);
-      if (!entry || entry == reserved_) continue;
-      entry->session->RequestStop();
-      if (entry->id != std::this_thread::get_id()) {
-        entry->thread.join();
-      } else {
-        entry->thread.detach();
-      }
-    }
-  }
-
-  // A slot for a thread about to start; raises when every slot is taken.
-  std::size_t Reserve() {
-    for (std::size_t i = 0; i < kSlots; ++i) {
-      std::shared_ptr<Entry> empty;
-      if (slots_[i].CompareExchange(empty, reserved_)) {
-        return i;
-      }
-    }
-    raise_platform_error(kErrorBusy);
-  }
-  void Unreserve(std::size_t slot) { slots_[slot].Store(nullptr); }
-
-  void Add(std::size_t slot, std::shared_ptr<BusSession> session, std::thread thread) {
-    auto entry = std::make_shared<Entry>();
-    entry->session = std::move(session);
-    entry->id = thread.get_id();
-    entry->thread = std::move(thread);
-    slots_[slot].Store(std::move(entry));
-  }
-
-  // Joins the session's thread, unless called on it.
-  void Finish(const BusSession *session) {
-    for (auto &slot : slots_) {
-      auto entry = slot.Load();
-      if (!entry || entry == reserved_ || entry->session.get() != session) continue;
-      if (entry->id == std::this_thread::get_id()) return;
-      // Lost only to JoinEnded, which then joins it.
-      if (slot.CompareExchange(entry, nullptr)) {
-        entry->thread.join();
-      }
-      return;
-    }
-  }
-
-  // Joins the threads whose loop has ended.
-  void JoinEnded() {
-    for (auto &slot : slots_) {
-      auto entry = slot.Load();
-      if (!entry || entry == reserved_ || !entry->session->Finished() || entry->id == std::this_thread::get_id()) {
-        continue;
-      }
-      if (slot.CompareExchange(entry, nullptr)) {
-        entry->thread.join();
-      }
-    }
-  }
-
-private:
-  struct Entry {
-    std::shared_ptr<BusSession> session;
-    // Set before the entry is published; thread itself is touched only by the
-    // one that took the entry out.
-    std::thread::id id;
-    std::thread thread;
-  };
-  const std::shared_ptr<Entry> reserved_ = std::make_shared<Entry>();
-  std::array<AtomicPointer<std::shared_ptr<Entry>>, kSlots> slots_{};
-};
-
-LoopThreads &loopThreads() {
+LoopThreads &LoopThreads::Instance() {
   static LoopThreads threads;
   return threads;
 }
 
-} // namespace
-
-std::shared_ptr<BusConnection> BusConnection::Open(const std::string &address) {
-  loopThreads().JoinEnded();
-  sdbus::Bus bus;
-  const int r = sdbus::Bus::Open(address, bus);
-  if (r < 0) raise_platform_error(HresultFromErrno(r) == kEFail ? kErrorNoBus : HresultFromErrno(r));
-  std::shared_ptr<BusConnection> connection(new BusConnection());
-  connection->session_ = std::make_shared<BusSession>(std::move(bus));
-  // Reserved first, so a started thread always has a place to be joined from.
-  const std::size_t slot = loopThreads().Reserve();
-  std::thread thread;
-  try {
-    thread = std::thread([session = connection->session_] { session->Run(); });
-  } catch (...) {
-    loopThreads().Unreserve(slot);
-    throw;
+LoopThreads::~LoopThreads() {
+  std::list<Entry> all;
+  {
+    std::lock_guard lock(mutex_);
+    all.swap(entries_);
   }
-  loopThreads().Add(slot, connection->session_, std::move(thread));
-  return connection;
+  for (auto &entry : all) {
+    entry.session->RequestStop();
+    if (entry.thread.get_id() != std::this_thread::get_id()) {
+      entry.thread.join();
+    } else {
+      entry.thread.detach();
+    }
+  }
 }
 
-BusConnection::~BusConnection() {
-  session_->RequestStop();
-  loopThreads().Finish(session_.get());
+void LoopThreads::Start(std::shared_ptr<BusSession> session) {
+  // The entry exists before the thread does, so a started thread always has a
+  // place to be joined from: moving it into the list allocates nothing.
+  std::list<Entry> started(1);
+  started.front().session = session;
+  started.front().thread = std::thread([session = std::move(session)] { session->Run(); });
+  std::lock_guard lock(mutex_);
+  entries_.splice(entries_.end(), started);
+}
+
+void LoopThreads::Join(std::list<Entry> &entries) {
+  for (auto &entry : entries) entry.thread.join();
+}
+
+void LoopThreads::Finish(const BusSession *session) {
+  std::list<Entry> finished;
+  {
+    std::lock_guard lock(mutex_);
+    for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+      if (it->session.get() != session) continue;
+      if (it->thread.get_id() != std::this_thread::get_id()) finished.splice(finished.end(), entries_, it);
+      break;
+    }
+  }
+  Join(finished);
+}
+
+void LoopThreads::JoinEnded() {
+  std::list<Entry> ended;
+  {
+    std::lock_guard lock(mutex_);
+    for (auto it = entries_.begin(); it != entries_.end();) {
+      const auto next = std::next(it);
+      if (it->session->Finished() && it->thread.get_id() != std::this_thread::get_id()) {
+        ended.splice(ended.end(), entries_, it);
+      }
+      it = next;
+    }
+  }
+  Join(ended);
 }
 
 } // namespace ble::bluez

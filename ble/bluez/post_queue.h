@@ -1,12 +1,14 @@
 #pragma once
 
-// Work handed to one consumer thread by any number of producers, without a
-// lock: producers push onto an atomic list head, the consumer takes the whole
-// list at once and runs it in the order it was pushed. Closing swaps in a
-// mark that makes every later Push fail.
+// Work handed to the loop thread by the link worker and other loop threads,
+// run in the order it was pushed. Only the backend's own threads push, so a
+// plain lock guards the queue, and tasks run outside it. The threading rule:
+// no lock on a host thread or inside a platform event handler; the frame path
+// and the handlers stay lock-free. Closing makes every later Push fail.
 
-#include <atomic>
+#include <deque>
 #include <functional>
+#include <mutex>
 
 namespace ble::bluez {
 
@@ -14,11 +16,11 @@ class PostQueue {
 public:
   PostQueue() = default;
   // Tasks that never ran are destroyed here.
-  ~PostQueue();
+  ~PostQueue() = default;
   PostQueue(const PostQueue &) = delete;
   PostQueue &operator=(const PostQueue &) = delete;
 
-  // Any thread. False once closed: the task is destroyed without running.
+  // Any backend thread. False once closed: the task is destroyed without running.
   bool Push(std::function<void()> task);
 
   // Consumer only, and only before Close succeeds. Runs what has been pushed
@@ -33,14 +35,9 @@ public:
   bool Closed() const;
 
 private:
-  struct Node {
-    std::function<void()> task;
-    Node *next = nullptr;
-  };
-  static Node *ClosedMark();
-  static void Free(Node *list);
-
-  std::atomic<Node *> head_{nullptr};
+  mutable std::mutex mutex_;
+  std::deque<std::function<void()>> tasks_;
+  bool closed_ = false;
 };
 
 } // namespace ble::bluez

@@ -7,71 +7,24 @@
 #include <cstring>
 #include <memory>
 
+#include "ble/bluez/bluez_names.h"
 #include "ble/bluez/bluez_text.h"
 
 namespace pistolsim {
 namespace {
 
-constexpr const char *kAdapter1 = "org.bluez.Adapter1";
-constexpr const char *kDevice1 = "org.bluez.Device1";
-constexpr const char *kService1 = "org.bluez.GattService1";
-constexpr const char *kCharacteristic1 = "org.bluez.GattCharacteristic1";
+using ble::bluez::kAdapter1;
+using ble::bluez::kBluezName;
+using ble::bluez::kBusName;
+using ble::bluez::kBusPath;
+using ble::bluez::kCharacteristic1;
+using ble::bluez::kDevice1;
+using ble::bluez::kService1;
+namespace error_name = ble::bluez::error_name;
 constexpr const char *kButtonService = "0000fff0-0000-1000-8000-00805f9b34fb";
 constexpr const char *kButtonCharacteristic = "0000fff1-0000-1000-8000-00805f9b34fb";
 constexpr const char *kBatteryService = "0000180f-0000-1000-8000-00805f9b34fb";
 constexpr const char *kBatteryLevel = "00002a19-0000-1000-8000-00805f9b34fb";
-
-int AppendValue(sd_bus_message *m, const FakeBluez::Value &value) {
-  struct Visitor {
-    sd_bus_message *m;
-    int operator()(bool v) const { return sd_bus_message_append(m, "v", "b", static_cast<int>(v)); }
-    int operator()(const std::string &v) const { return sd_bus_message_append(m, "v", "s", v.c_str()); }
-    int operator()(const FakeBluez::ObjectPath &v) const { return sd_bus_message_append(m, "v", "o", v.path.c_str()); }
-    int operator()(std::int16_t v) const { return sd_bus_message_append(m, "v", "n", v); }
-    int operator()(std::uint16_t v) const { return sd_bus_message_append(m, "v", "q", v); }
-    int operator()(const std::vector<std::string> &v) const {
-      int r = sd_bus_message_open_container(m, 'v', "as");
-      if (r >= 0) r = sd_bus_message_open_container(m, 'a', "s");
-      for (const auto &item : v) {
-        if (r >= 0) r = sd_bus_message_append_basic(m, 's', item.c_str());
-      }
-      if (r >= 0) r = sd_bus_message_close_container(m);
-      if (r >= 0) r = sd_bus_message_close_container(m);
-      return r;
-    }
-    int operator()(const std::vector<std::uint8_t> &v) const {
-      int r = sd_bus_message_open_container(m, 'v', "ay");
-      if (r >= 0) r = sd_bus_message_append_array(m, 'y', v.data(), v.size());
-      if (r >= 0) r = sd_bus_message_close_container(m);
-      return r;
-    }
-  };
-  return std::visit(Visitor{m}, value);
-}
-
-int AppendProperties(sd_bus_message *m, const FakeBluez::Properties &properties) {
-  int r = sd_bus_message_open_container(m, 'a', "{sv}");
-  for (const auto &[name, value] : properties) {
-    if (r >= 0) r = sd_bus_message_open_container(m, 'e', "sv");
-    if (r >= 0) r = sd_bus_message_append_basic(m, 's', name.c_str());
-    if (r >= 0) r = AppendValue(m, value);
-    if (r >= 0) r = sd_bus_message_close_container(m);
-  }
-  if (r >= 0) r = sd_bus_message_close_container(m);
-  return r;
-}
-
-int AppendInterfaces(sd_bus_message *m, const FakeBluez::Interfaces &interfaces) {
-  int r = sd_bus_message_open_container(m, 'a', "{sa{sv}}");
-  for (const auto &[name, properties] : interfaces) {
-    if (r >= 0) r = sd_bus_message_open_container(m, 'e', "sa{sv}");
-    if (r >= 0) r = sd_bus_message_append_basic(m, 's', name.c_str());
-    if (r >= 0) r = AppendProperties(m, properties);
-    if (r >= 0) r = sd_bus_message_close_container(m);
-  }
-  if (r >= 0) r = sd_bus_message_close_container(m);
-  return r;
-}
 
 std::string Hex(const std::vector<std::uint8_t> &bytes) {
   std::string text;
@@ -82,11 +35,6 @@ std::string Hex(const std::vector<std::uint8_t> &bytes) {
     text += pair;
   }
   return text;
-}
-
-const char *Sender(sd_bus_message *m) {
-  const char *sender = sd_bus_message_get_sender(m);
-  return sender ? sender : "?";
 }
 
 } // namespace
@@ -139,10 +87,10 @@ int FakeBluez::Start() {
   if (adapter_.present) objects_[adapterPath_][kAdapter1] = AdapterProperties(adapter_.powered);
   int r = sd_bus_add_fallback(bus_, objectSlot_.out(), "/", &OnMessage, this);
   if (r >= 0) {
-    r = sd_bus_match_signal(bus_, ownerSlot_.out(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                            "org.freedesktop.DBus", "NameOwnerChanged", &OnNameOwnerChanged, this);
+    r = sd_bus_match_signal(bus_, ownerSlot_.out(), kBusName, kBusPath, kBusName, "NameOwnerChanged",
+                            &OnNameOwnerChanged, this);
   }
-  if (r >= 0) r = sd_bus_request_name(bus_, "org.bluez", 0);
+  if (r >= 0) r = sd_bus_request_name(bus_, kBluezName, 0);
   serviceUp_ = r >= 0;
   if (r >= 0) {
     r = sd_event_add_time_relative(event_, &tick_, CLOCK_MONOTONIC,
@@ -377,7 +325,7 @@ void FakeBluez::ForgetAll() {
     pistol.connected = pistol.known = pistol.gattExported = pistol.announced = false;
     pistol.subscribers.clear();
     if (pistol.hungConnect) {
-      sd_bus_reply_method_errorf(pistol.hungConnect.get(), "org.freedesktop.DBus.Error.NoReply", "Service gone");
+      sd_bus_reply_method_errorf(pistol.hungConnect.get(), error_name::kNoReply, "Service gone");
       pistol.hungConnect = sdbus::Message();
     }
   }
@@ -386,12 +334,12 @@ void FakeBluez::ForgetAll() {
 
 void FakeBluez::StopService() {
   if (!serviceUp_) return;
-  sd_bus_release_name(bus_, "org.bluez");
+  sd_bus_release_name(bus_, kBluezName);
   serviceUp_ = false;
   ForgetAll();
   objects_.clear();
   for (auto &call : stalledCalls_) {
-    sd_bus_reply_method_errorf(call.message.get(), "org.freedesktop.DBus.Error.NoReply", "Service gone");
+    sd_bus_reply_method_errorf(call.message.get(), error_name::kNoReply, "Service gone");
   }
   stalledCalls_.clear();
   log_("service stopped: org.bluez released");
@@ -401,7 +349,7 @@ void FakeBluez::StopService() {
 void FakeBluez::StartService() {
   if (serviceUp_) return;
   if (adapter_.present) objects_[adapterPath_][kAdapter1] = AdapterProperties(adapter_.powered);
-  const int r = sd_bus_request_name(bus_, "org.bluez", 0);
+  const int r = sd_bus_request_name(bus_, kBluezName, 0);
   serviceUp_ = r >= 0;
   log_(serviceUp_ ? "service started: org.bluez taken" : "service start failed: " + std::string(strerror(-r)));
   Changed();
@@ -466,370 +414,11 @@ void FakeBluez::Stall(const std::string &member, bool on) {
     const int r = OnMessage(call.message.get(), this, nullptr);
     // What sd-bus itself answers for a call no handler took.
     if (r == 0) {
-      sd_bus_reply_method_errorf(call.message.get(), "org.freedesktop.DBus.Error.UnknownObject", "Unknown object");
+      sd_bus_reply_method_errorf(call.message.get(), error_name::kUnknownObject, "Unknown object");
     } else if (r < 0) {
       sd_bus_reply_method_errno(call.message.get(), r, nullptr);
     }
   }
-}
-
-bool FakeBluez::StalledNotify(const std::string &client, const std::string &path) const {
-  for (const auto &call : stalledCalls_) {
-    if (call.member == "StartNotify" && call.client == client && call.path == path) return true;
-  }
-  return false;
-}
-
-FakeBluez::Pistol *FakeBluez::PistolAt(const std::string &path, bool characteristic) {
-  for (auto &pistol : pistols_) {
-    if ((characteristic ? pistol.characteristicPath : pistol.path) == path) return &pistol;
-  }
-  return nullptr;
-}
-
-void FakeBluez::Changed() {
-  if (onStateChange) onStateChange();
-}
-
-void FakeBluez::AddObject(const std::string &path, const Interfaces &interfaces) {
-  for (const auto &[name, properties] : interfaces) objects_[path][name] = properties;
-  sdbus::Message signal;
-  int r = sd_bus_message_new_signal(bus_, signal.out(), "/", "org.freedesktop.DBus.ObjectManager", "InterfacesAdded");
-  if (r >= 0) r = sd_bus_message_append_basic(signal.get(), 'o', path.c_str());
-  if (r >= 0) r = AppendInterfaces(signal.get(), interfaces);
-  if (r >= 0) sd_bus_send(bus_, signal.get(), nullptr);
-}
-
-void FakeBluez::RemoveObject(const std::string &path) {
-  const auto it = objects_.find(path);
-  if (it == objects_.end()) return;
-  std::vector<std::string> names;
-  for (const auto &[name, properties] : it->second) names.push_back(name);
-  objects_.erase(it);
-  sdbus::Message signal;
-  int r = sd_bus_message_new_signal(bus_, signal.out(), "/", "org.freedesktop.DBus.ObjectManager", "InterfacesRemoved");
-  if (r >= 0) r = sd_bus_message_append_basic(signal.get(), 'o', path.c_str());
-  if (r >= 0) r = sd_bus_message_open_container(signal.get(), 'a', "s");
-  for (const auto &name : names) {
-    if (r >= 0) r = sd_bus_message_append_basic(signal.get(), 's', name.c_str());
-  }
-  if (r >= 0) r = sd_bus_message_close_container(signal.get());
-  if (r >= 0) sd_bus_send(bus_, signal.get(), nullptr);
-}
-
-void FakeBluez::SetProperties(const std::string &path, const std::string &interface, const Properties &changed) {
-  auto &stored = objects_[path][interface];
-  for (const auto &[name, value] : changed) stored[name] = value;
-  EmitPropertiesChanged(path, interface, changed, {});
-}
-
-void FakeBluez::EmitPropertiesChanged(const std::string &path, const std::string &interface, const Properties &changed,
-                                      const std::vector<std::string> &invalidated) {
-  sdbus::Message signal;
-  int r = sd_bus_message_new_signal(bus_, signal.out(), path.c_str(), "org.freedesktop.DBus.Properties",
-                                    "PropertiesChanged");
-  if (r >= 0) r = sd_bus_message_append_basic(signal.get(), 's', interface.c_str());
-  if (r >= 0) r = AppendProperties(signal.get(), changed);
-  if (r >= 0) r = sd_bus_message_open_container(signal.get(), 'a', "s");
-  for (const auto &name : invalidated) {
-    if (r >= 0) r = sd_bus_message_append_basic(signal.get(), 's', name.c_str());
-  }
-  if (r >= 0) r = sd_bus_message_close_container(signal.get());
-  if (r >= 0) sd_bus_send(bus_, signal.get(), nullptr);
-}
-
-int FakeBluez::OnMessage(sd_bus_message *m, void *userdata, sd_bus_error *) {
-  auto *self = static_cast<FakeBluez *>(userdata);
-  if (sd_bus_message_is_method_call(m, nullptr, nullptr) <= 0) return 0;
-  const std::string path = sd_bus_message_get_path(m);
-  const std::string interface = sd_bus_message_get_interface(m) ? sd_bus_message_get_interface(m) : "";
-  const std::string member = sd_bus_message_get_member(m);
-  if (!self->serviceUp_) {
-    return sd_bus_reply_method_errorf(m, "org.freedesktop.DBus.Error.ServiceUnknown", "org.bluez is not running");
-  }
-  if (self->stalled_.contains(member)) {
-    const std::string client = Sender(m);
-    // A second subscription while the first is still being set up, as BlueZ answers it.
-    if (member == "StartNotify" && self->StalledNotify(client, path)) {
-      self->log_("StartNotify from " + client + ": InProgress (an earlier one is pending)");
-      return sd_bus_reply_method_errorf(m, "org.bluez.Error.InProgress", "In Progress");
-    }
-    self->stalledCalls_.push_back({member, client, path, sdbus::Message::Ref(m)});
-    self->log_("stalled: " + member + " from " + client);
-    return 1;
-  }
-  if (interface == "org.freedesktop.DBus.ObjectManager" && member == "GetManagedObjects" && path == "/") {
-    return self->HandleManagedObjects(m);
-  }
-  const auto object = self->objects_.find(path);
-  // Not ours: sd-bus answers UnknownObject, as BlueZ's bus library does.
-  if (object == self->objects_.end()) return 0;
-  if (interface == "org.freedesktop.DBus.Properties") return self->HandleProperties(m, path, member);
-  if (!object->second.contains(interface)) {
-    return sd_bus_reply_method_errorf(m, "org.freedesktop.DBus.Error.UnknownMethod", "No interface %s",
-                                      interface.c_str());
-  }
-  if (interface == kAdapter1) return self->HandleAdapter(m, member);
-  if (interface == kDevice1) {
-    if (Pistol *pistol = self->PistolAt(path, false)) return self->HandleDevice(m, *pistol, member);
-  }
-  if (interface == kCharacteristic1) {
-    if (Pistol *pistol = self->PistolAt(path, true)) return self->HandleCharacteristic(m, *pistol, member);
-  }
-  return sd_bus_reply_method_errorf(m, "org.freedesktop.DBus.Error.UnknownMethod", "No method %s", member.c_str());
-}
-
-int FakeBluez::HandleManagedObjects(sd_bus_message *m) {
-  sdbus::Message reply;
-  int r = sd_bus_message_new_method_return(m, reply.out());
-  if (r >= 0) r = sd_bus_message_open_container(reply.get(), 'a', "{oa{sa{sv}}}");
-  for (const auto &[path, interfaces] : objects_) {
-    if (r >= 0) r = sd_bus_message_open_container(reply.get(), 'e', "oa{sa{sv}}");
-    if (r >= 0) r = sd_bus_message_append_basic(reply.get(), 'o', path.c_str());
-    if (r >= 0) r = AppendInterfaces(reply.get(), interfaces);
-    if (r >= 0) r = sd_bus_message_close_container(reply.get());
-  }
-  if (r >= 0) r = sd_bus_message_close_container(reply.get());
-  if (r >= 0) r = sd_bus_send(bus_, reply.get(), nullptr);
-  return r < 0 ? r : 1;
-}
-
-int FakeBluez::HandleProperties(sd_bus_message *m, const std::string &path, const std::string &member) {
-  const char *interface = nullptr;
-  const char *name = nullptr;
-  const auto &interfaces = objects_[path];
-  if (member == "GetAll" && sd_bus_message_read(m, "s", &interface) >= 0) {
-    const auto it = interfaces.find(interface);
-    sdbus::Message reply;
-    int r = sd_bus_message_new_method_return(m, reply.out());
-    if (r >= 0) r = AppendProperties(reply.get(), it == interfaces.end() ? Properties{} : it->second);
-    if (r >= 0) r = sd_bus_send(bus_, reply.get(), nullptr);
-    return r < 0 ? r : 1;
-  }
-  if (member == "Get" && sd_bus_message_read(m, "ss", &interface, &name) >= 0) {
-    const auto it = interfaces.find(interface);
-    if (it == interfaces.end() || !it->second.contains(name)) {
-      return sd_bus_reply_method_errorf(m, "org.freedesktop.DBus.Error.InvalidArgs", "No such property '%s'", name);
-    }
-    sdbus::Message reply;
-    int r = sd_bus_message_new_method_return(m, reply.out());
-    if (r >= 0) r = AppendValue(reply.get(), it->second.at(name));
-    if (r >= 0) r = sd_bus_send(bus_, reply.get(), nullptr);
-    return r < 0 ? r : 1;
-  }
-  return sd_bus_reply_method_errorf(m, "org.freedesktop.DBus.Error.PropertyReadOnly", "Read-only in the simulator");
-}
-
-int FakeBluez::HandleAdapter(sd_bus_message *m, const std::string &member) {
-  const std::string client = Sender(m);
-  if (member == "SetDiscoveryFilter") {
-    static const std::set<std::string> kKeys = {"UUIDs",         "RSSI",         "Pathloss", "Transport",
-                                                "DuplicateData", "Discoverable", "Pattern"};
-    std::string keys;
-    int r = sd_bus_message_enter_container(m, 'a', "{sv}");
-    while (r >= 0 && (r = sd_bus_message_enter_container(m, 'e', "sv")) > 0) {
-      const char *key = nullptr;
-      r = sd_bus_message_read_basic(m, 's', &key);
-      if (r < 0) break;
-      if (!kKeys.contains(key)) {
-        return sd_bus_reply_method_errorf(m, "org.bluez.Error.InvalidArguments", "Invalid arguments in method call");
-      }
-      keys += keys.empty() ? key : std::string(", ") + key;
-      if (r >= 0) r = sd_bus_message_skip(m, "v");
-      if (r >= 0) r = sd_bus_message_exit_container(m);
-    }
-    if (r < 0) return sd_bus_reply_method_errorf(m, "org.bluez.Error.InvalidArguments", "Malformed filter");
-    log_("discovery filter from " + client + ": " + (keys.empty() ? "none" : keys));
-    return sd_bus_reply_method_return(m, "");
-  }
-  if (!adapter_.powered && (member == "StartDiscovery" || member == "StopDiscovery")) {
-    return sd_bus_reply_method_errorf(m, "org.bluez.Error.NotReady", "Resource Not Ready");
-  }
-  if (member == "StartDiscovery") {
-    if (discoverySessions_.contains(client)) {
-      return sd_bus_reply_method_errorf(m, "org.bluez.Error.InProgress", "Operation already in progress");
-    }
-    const bool first = discoverySessions_.empty();
-    discoverySessions_.insert(client);
-    const int r = sd_bus_reply_method_return(m, "");
-    if (first) {
-      SetProperties(adapterPath_, kAdapter1, {{"Discovering", true}});
-      log_("discovery started by " + client);
-    }
-    // Heard soon after the scan starts, not a whole interval later.
-    After(50, [this] {
-      if (!Discovering()) return;
-      for (auto &pistol : pistols_) {
-        if (pistol.visible && !pistol.connected) Advertise(pistol);
-      }
-    });
-    return r;
-  }
-  if (member == "StopDiscovery") {
-    if (!discoverySessions_.erase(client)) {
-      return sd_bus_reply_method_errorf(m, "org.bluez.Error.Failed", "No discovery started");
-    }
-    const int r = sd_bus_reply_method_return(m, "");
-    if (discoverySessions_.empty()) {
-      SetProperties(adapterPath_, kAdapter1, {{"Discovering", false}});
-      for (auto &pistol : pistols_) InvalidateRssi(pistol);
-      log_("discovery stopped by " + client);
-    }
-    return r;
-  }
-  if (member == "RemoveDevice") {
-    const char *path = nullptr;
-    if (sd_bus_message_read(m, "o", &path) < 0) return -EINVAL;
-    Pistol *pistol = PistolAt(path, false);
-    if (!pistol || !pistol->known) {
-      return sd_bus_reply_method_errorf(m, "org.bluez.Error.DoesNotExist", "Does Not Exist");
-    }
-    LinkDown(*pistol, "device removed");
-    if (pistol->gattExported) {
-      RemoveObject(pistol->characteristicPath);
-      RemoveObject(pistol->servicePath);
-    }
-    RemoveObject(pistol->path);
-    pistol->known = pistol->gattExported = pistol->announced = false;
-    return sd_bus_reply_method_return(m, "");
-  }
-  return sd_bus_reply_method_errorf(m, "org.freedesktop.DBus.Error.UnknownMethod", "No method %s", member.c_str());
-}
-
-int FakeBluez::HandleDevice(sd_bus_message *m, Pistol &pistol, const std::string &member) {
-  const std::string client = Sender(m);
-  const Misbehaviour &mis = pistol.config.misbehaviour;
-  if (member == "Connect") {
-    log_("Connect from " + client + ": " + pistol.config.name);
-    if (pistol.connected) return sd_bus_reply_method_return(m, "");
-    if (pistol.hungConnect) {
-      return sd_bus_reply_method_errorf(m, "org.bluez.Error.InProgress", "In Progress");
-    }
-    if (mis.hangConnect) {
-      log_("Connect: not answering (hang-connect)");
-      pistol.hungConnect = sdbus::Message::Ref(m);
-      return 1;
-    }
-    if (mis.refuseConnect) {
-      log_("Connect: refused (refuse-connect)");
-      return sd_bus_reply_method_errorf(m, "org.bluez.Error.Failed", "le-connection-abort-by-local");
-    }
-    if (!pistol.visible) {
-      // The radio tries for a while before giving up on a peer that is gone.
-      After(1000, [this, reply = std::make_shared<sdbus::Message>(sdbus::Message::Ref(m))] {
-        log_("Connect: failed, out of range");
-        sd_bus_reply_method_errorf(reply->get(), "org.bluez.Error.Failed", "le-connection-abort-by-local");
-      });
-      return 1;
-    }
-    pistol.connected = true;
-    pistol.announced = false;
-    ++counts_.connections;
-    SetProperties(pistol.path, kDevice1, {{"Connected", true}});
-    const int r = sd_bus_reply_method_return(m, "");
-    log_("connected: " + pistol.config.name);
-    // Services are resolved shortly after the link is up, as with a real peer.
-    const std::string path = pistol.path;
-    After(30, [this, path] {
-      Pistol *p = PistolAt(path, false);
-      if (!p || !p->connected) return;
-      ExportGatt(*p);
-      SetProperties(p->path, kDevice1, {{"ServicesResolved", true}});
-      log_("services resolved: " + p->config.name);
-      Changed();
-    });
-    if (mis.dropAfterMs > 0) {
-      After(
-          mis.dropAfterMs,
-          [this, path] {
-            if (Pistol *p = PistolAt(path, false)) {
-              p->dropTimer = sd_event_source_disable_unref(p->dropTimer);
-              LinkDown(*p, "drop-after");
-            }
-          },
-          &pistol.dropTimer);
-    }
-    Changed();
-    return r;
-  }
-  if (member == "Disconnect") {
-    log_("Disconnect from " + client + ": " + pistol.config.name);
-    if (pistol.hungConnect) {
-      // BlueZ ends a pending Connect when asked to disconnect.
-      sd_bus_reply_method_errorf(pistol.hungConnect.get(), "org.bluez.Error.Failed", "Operation aborted");
-      pistol.hungConnect = sdbus::Message();
-      log_("pending Connect aborted by Disconnect");
-      return sd_bus_reply_method_return(m, "");
-    }
-    if (!pistol.connected) return sd_bus_reply_method_errorf(m, "org.bluez.Error.NotConnected", "Not Connected");
-    const int r = sd_bus_reply_method_return(m, "");
-    LinkDown(pistol, "Disconnect");
-    return r;
-  }
-  return sd_bus_reply_method_errorf(m, "org.freedesktop.DBus.Error.UnknownMethod", "No method %s", member.c_str());
-}
-
-int FakeBluez::HandleCharacteristic(sd_bus_message *m, Pistol &pistol, const std::string &member) {
-  const std::string client = Sender(m);
-  if (member == "StartNotify") {
-    if (!pistol.connected) return sd_bus_reply_method_errorf(m, "org.bluez.Error.Failed", "Not connected");
-    if (pistol.config.misbehaviour.failNotify) {
-      log_("StartNotify from " + client + ": refused (fail-notify)");
-      return sd_bus_reply_method_errorf(m, "org.bluez.Error.Failed", "Operation failed with ATT error: 0x0e");
-    }
-    const bool first = pistol.subscribers.empty();
-    pistol.subscribers.insert(client);
-    const int r = sd_bus_reply_method_return(m, "");
-    if (first) SetProperties(pistol.characteristicPath, kCharacteristic1, {{"Notifying", true}});
-    log_("subscribed: " + client);
-    Changed();
-    return r;
-  }
-  if (member == "StopNotify") {
-    if (!pistol.subscribers.erase(client)) {
-      return sd_bus_reply_method_errorf(m, "org.bluez.Error.Failed", "No notify session started");
-    }
-    const int r = sd_bus_reply_method_return(m, "");
-    if (pistol.subscribers.empty()) SetProperties(pistol.characteristicPath, kCharacteristic1, {{"Notifying", false}});
-    log_("unsubscribed: " + client);
-    Changed();
-    return r;
-  }
-  if (member == "ReadValue") {
-    sdbus::Message reply;
-    const auto &value =
-        std::get<std::vector<std::uint8_t>>(objects_[pistol.characteristicPath][kCharacteristic1]["Value"]);
-    int r = sd_bus_message_new_method_return(m, reply.out());
-    if (r >= 0) r = sd_bus_message_append_array(reply.get(), 'y', value.data(), value.size());
-    if (r >= 0) r = sd_bus_send(bus_, reply.get(), nullptr);
-    return r < 0 ? r : 1;
-  }
-  return sd_bus_reply_method_errorf(m, "org.freedesktop.DBus.Error.UnknownMethod", "No method %s", member.c_str());
-}
-
-int FakeBluez::OnNameOwnerChanged(sd_bus_message *m, void *userdata, sd_bus_error *) {
-  const char *name = nullptr;
-  const char *oldOwner = nullptr;
-  const char *newOwner = nullptr;
-  if (sd_bus_message_read(m, "sss", &name, &oldOwner, &newOwner) < 0) return 0;
-  if (name && name[0] == ':' && newOwner && !*newOwner) static_cast<FakeBluez *>(userdata)->ClientGone(name);
-  return 0;
-}
-
-// A client's discovery and notify sessions end with its bus connection.
-void FakeBluez::ClientGone(const std::string &client) {
-  if (discoverySessions_.erase(client) && discoverySessions_.empty()) {
-    SetProperties(adapterPath_, kAdapter1, {{"Discovering", false}});
-    for (auto &pistol : pistols_) InvalidateRssi(pistol);
-    log_("discovery ended: " + client + " left the bus");
-  }
-  for (auto &pistol : pistols_) {
-    if (pistol.subscribers.erase(client) && pistol.subscribers.empty() && pistol.gattExported) {
-      SetProperties(pistol.characteristicPath, kCharacteristic1, {{"Notifying", false}});
-      log_("unsubscribed: " + client + " left the bus");
-    }
-  }
-  Changed();
 }
 
 } // namespace pistolsim

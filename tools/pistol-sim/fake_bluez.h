@@ -130,7 +130,8 @@ private:
   int HandleDevice(sd_bus_message *m, Pistol &pistol, const std::string &member);
   int HandleCharacteristic(sd_bus_message *m, Pistol &pistol, const std::string &member);
 
-  Pistol *PistolAt(const std::string &path, bool characteristic);
+  Pistol *PistolWithDevice(const std::string &path);
+  Pistol *PistolWithCharacteristic(const std::string &path);
   bool Discovering() const { return !discoverySessions_.empty(); }
   void Advertise(Pistol &pistol);
   void InvalidateRssi(Pistol &pistol);

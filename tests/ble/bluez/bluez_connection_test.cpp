@@ -77,21 +77,41 @@ GattCommunicationStatus Subscribe(GattCharacteristic &characteristic) {
       GattClientCharacteristicConfigurationDescriptorValue::Notify));
 }
 
+// Heard in a scan, then looked up: what the link does before it connects.
+std::shared_ptr<BluetoothLEDevice> FindPistol(Adapter &adapter) {
+  Discover(adapter);
+  return Lookup(adapter);
+}
+
+// The pistol as the link leaves it once linked: connected, its button
+// characteristic subscribed to, every status change from the lookup on recorded.
+struct SubscribedPistol {
+  std::shared_ptr<BluetoothLEDevice> device;
+  Recorder<BluetoothConnectionStatus> statuses;
+  std::shared_ptr<GattCharacteristic> characteristic;
+};
+
+// Use under ASSERT_NO_FATAL_FAILURE.
+void SubscribePistol(Adapter &adapter, SubscribedPistol &pistol) {
+  pistol.device = FindPistol(adapter);
+  ASSERT_NE(pistol.device, nullptr);
+  RecordStatus(*pistol.device, pistol.statuses);
+  pistol.characteristic = ButtonCharacteristic(*pistol.device);
+  ASSERT_NE(pistol.characteristic, nullptr);
+  ASSERT_EQ(Subscribe(*pistol.characteristic), GattCommunicationStatus::Success);
+  ASSERT_TRUE(pistol.statuses.WaitForCount(1));
+}
+
 TEST(BluezConnection, AnUnknownAddressGivesNoDeviceAndNoError) {
-  PrivateBus bus;
-  auto sim = StartSimulator(bus);
-  BluezAdapter adapter(bus.address());
-  EXPECT_EQ(blocking_get(*adapter.FromBluetoothAddressAsync(0x112233445566)), nullptr);
+  PistolOnBus on;
+  EXPECT_EQ(blocking_get(*on.adapter.FromBluetoothAddressAsync(0x112233445566)), nullptr);
   // Known to the radio only once heard: before any scan the pistol is unknown too.
-  EXPECT_EQ(blocking_get(*adapter.FromBluetoothAddressAsync(kPistol)), nullptr);
+  EXPECT_EQ(blocking_get(*on.adapter.FromBluetoothAddressAsync(kPistol)), nullptr);
 }
 
 TEST(BluezConnection, ConnectsSubscribesAndDeliversEveryPacketIntactAndInOrder) {
-  PrivateBus bus;
-  auto sim = StartSimulator(bus);
-  BluezAdapter adapter(bus.address());
-  Discover(adapter);
-  auto device = Lookup(adapter);
+  PistolOnBus on;
+  auto device = FindPistol(on.adapter);
   ASSERT_NE(device, nullptr);
   EXPECT_EQ(device->Name(), u"Pistol");
   EXPECT_EQ(device->ConnectionStatus(), BluetoothConnectionStatus::Disconnected);
@@ -107,11 +127,12 @@ TEST(BluezConnection, ConnectsSubscribesAndDeliversEveryPacketIntactAndInOrder) 
   Recorder<Bytes> values;
   RecordValues(*characteristic, values);
   EXPECT_EQ(Subscribe(*characteristic), GattCommunicationStatus::Success);
-  ASSERT_TRUE(sim->WaitForLine("subscribed:"));
+  ASSERT_TRUE(on.sim->WaitForLine("subscribed:"));
   // Subscribing again is harmless.
   EXPECT_EQ(Subscribe(*characteristic), GattCommunicationStatus::Success);
 
-  for (const char *command : {"fire", "eject", "load", "fire", "raw 5b ff ff ff ff 5d", "raw 00"}) sim->Send(command);
+  for (const char *command : {"fire", "eject", "load", "fire", "raw 5b ff ff ff ff 5d", "raw 00"})
+    on.sim->Send(command);
   ASSERT_TRUE(values.WaitForCount(6));
   const std::vector<Bytes> expected = {{0x5B, 0, 0, 0, 0, 0x5D},
                                        {0x5C, 0x00, 0x5C, 0x5D},
@@ -123,38 +144,25 @@ TEST(BluezConnection, ConnectsSubscribesAndDeliversEveryPacketIntactAndInOrder) 
 }
 
 TEST(BluezConnection, APeerDroppingTheLinkReportsDisconnectedAndItReconnectsWhenBack) {
-  PrivateBus bus;
-  auto sim = StartSimulator(bus);
-  BluezAdapter adapter(bus.address());
-  Discover(adapter);
-  auto device = Lookup(adapter);
-  ASSERT_NE(device, nullptr);
-  Recorder<BluetoothConnectionStatus> statuses;
-  RecordStatus(*device, statuses);
-  auto characteristic = ButtonCharacteristic(*device);
-  ASSERT_NE(characteristic, nullptr);
-  ASSERT_EQ(Subscribe(*characteristic), GattCommunicationStatus::Success);
-  ASSERT_TRUE(statuses.WaitForCount(1));
+  PistolOnBus on;
+  SubscribedPistol pistol;
+  ASSERT_NO_FATAL_FAILURE(SubscribePistol(on.adapter, pistol));
 
-  sim->Send("drop");
-  ASSERT_TRUE(statuses.WaitForCount(2));
-  EXPECT_EQ(statuses.Items().back(), BluetoothConnectionStatus::Disconnected);
-  EXPECT_EQ(device->ConnectionStatus(), BluetoothConnectionStatus::Disconnected);
-  device->Close();
+  on.sim->Send("drop");
+  ASSERT_TRUE(pistol.statuses.WaitForCount(2));
+  EXPECT_EQ(pistol.statuses.Items().back(), BluetoothConnectionStatus::Disconnected);
+  EXPECT_EQ(pistol.device->ConnectionStatus(), BluetoothConnectionStatus::Disconnected);
+  pistol.device->Close();
 
   // The device object stays cached in BlueZ; the pistol is found and linked again.
-  sim->Send("reappear");
-  Discover(adapter);
-  auto again = Lookup(adapter);
-  ASSERT_NE(again, nullptr);
-  auto characteristicAgain = ButtonCharacteristic(*again);
-  ASSERT_NE(characteristicAgain, nullptr);
+  on.sim->Send("reappear");
+  SubscribedPistol again;
+  ASSERT_NO_FATAL_FAILURE(SubscribePistol(on.adapter, again));
   Recorder<Bytes> values;
-  RecordValues(*characteristicAgain, values);
-  ASSERT_EQ(Subscribe(*characteristicAgain), GattCommunicationStatus::Success);
-  sim->Send("fire");
+  RecordValues(*again.characteristic, values);
+  on.sim->Send("fire");
   EXPECT_TRUE(values.WaitForCount(1));
-  EXPECT_EQ(sim->CountLines("connected: Pistol"), 2);
+  EXPECT_EQ(on.sim->CountLines("connected: Pistol"), 2);
 }
 
 // However the service goes (bluetoothd stopping, the adapter unplugged, the
@@ -162,24 +170,15 @@ TEST(BluezConnection, APeerDroppingTheLinkReportsDisconnectedAndItReconnectsWhen
 TEST(BluezConnection, AConnectedDeviceWhoseServiceGoesReportsDisconnected) {
   for (const char *loss : {"service stop", "adapter remove", "power off"}) {
     SCOPED_TRACE(loss);
-    PrivateBus bus;
-    auto sim = StartSimulator(bus);
-    BluezAdapter adapter(bus.address());
-    Discover(adapter);
-    auto device = Lookup(adapter);
-    ASSERT_NE(device, nullptr);
-    Recorder<BluetoothConnectionStatus> statuses;
-    RecordStatus(*device, statuses);
-    auto characteristic = ButtonCharacteristic(*device);
-    ASSERT_NE(characteristic, nullptr);
-    ASSERT_EQ(Subscribe(*characteristic), GattCommunicationStatus::Success);
-    ASSERT_TRUE(statuses.WaitForCount(1));
+    PistolOnBus on;
+    SubscribedPistol pistol;
+    ASSERT_NO_FATAL_FAILURE(SubscribePistol(on.adapter, pistol));
 
-    sim->Send(loss);
-    ASSERT_TRUE(statuses.WaitForCount(2));
-    EXPECT_EQ(statuses.Items().back(), BluetoothConnectionStatus::Disconnected);
-    EXPECT_EQ(device->ConnectionStatus(), BluetoothConnectionStatus::Disconnected);
-    device->Close();
+    on.sim->Send(loss);
+    ASSERT_TRUE(pistol.statuses.WaitForCount(2));
+    EXPECT_EQ(pistol.statuses.Items().back(), BluetoothConnectionStatus::Disconnected);
+    EXPECT_EQ(pistol.device->ConnectionStatus(), BluetoothConnectionStatus::Disconnected);
+    pistol.device->Close();
   }
 }
 
@@ -189,11 +188,8 @@ TEST(BluezConnection, AConnectedDeviceWhoseServiceGoesReportsDisconnected) {
 TEST(BluezConnection, ASubscriptionAnsweredInProgressSucceedsOnlyOnceTheCharacteristicIsNotifying) {
   for (const bool earlierCompletes : {true, false}) {
     SCOPED_TRACE(earlierCompletes ? "the earlier subscription completes" : "it never does");
-    PrivateBus bus;
-    auto sim = StartSimulator(bus, {"--stall", "StartNotify"});
-    BluezAdapter adapter(bus.address());
-    Discover(adapter);
-    auto device = Lookup(adapter);
+    PistolOnBus on({"--stall", "StartNotify"});
+    auto device = FindPistol(on.adapter);
     ASSERT_NE(device, nullptr);
     auto characteristic = ButtonCharacteristic(*device);
     ASSERT_NE(characteristic, nullptr);
@@ -203,20 +199,20 @@ TEST(BluezConnection, ASubscriptionAnsweredInProgressSucceedsOnlyOnceTheCharacte
     };
     // The first one is given up on, as the link's bounded wait does.
     auto first = subscribe();
-    ASSERT_TRUE(sim->WaitForLine("stalled: StartNotify"));
+    ASSERT_TRUE(on.sim->WaitForLine("stalled: StartNotify"));
     first->Cancel();
 
     auto second = subscribe();
-    ASSERT_TRUE(sim->WaitForLine("InProgress"));
+    ASSERT_TRUE(on.sim->WaitForLine("InProgress"));
     // A round trip on the same connection: the InProgress answer is in by its reply.
-    blocking_get(*adapter.FromBluetoothAddressAsync(kPistol));
+    blocking_get(*on.adapter.FromBluetoothAddressAsync(kPistol));
     EXPECT_EQ(second->Status(), AsyncStatus::Started);
     if (earlierCompletes) {
-      sim->Send("stall StartNotify off");
+      on.sim->Send("stall StartNotify off");
       EXPECT_EQ(blocking_get(*second), GattCommunicationStatus::Success);
       Recorder<Bytes> values;
       RecordValues(*characteristic, values);
-      sim->Send("fire");
+      on.sim->Send("fire");
       EXPECT_TRUE(values.WaitForCount(1));
     } else {
       const auto start = std::chrono::steady_clock::now();
@@ -230,17 +226,12 @@ TEST(BluezConnection, ASubscriptionAnsweredInProgressSucceedsOnlyOnceTheCharacte
 // the last lookup; both are the one BlueZ device, so closing the old one must
 // leave the shared link and its notifications alone.
 TEST(BluezConnection, ClosingAnEarlierLookupOfTheSameDeviceLeavesTheNewLinkUp) {
-  PrivateBus bus;
-  auto sim = StartSimulator(bus);
-  BluezAdapter adapter(bus.address());
-  Discover(adapter);
-  auto earlier = Lookup(adapter);
-  ASSERT_NE(earlier, nullptr);
-  auto earlierCharacteristic = ButtonCharacteristic(*earlier);
-  ASSERT_NE(earlierCharacteristic, nullptr);
-  ASSERT_EQ(Subscribe(*earlierCharacteristic), GattCommunicationStatus::Success);
+  PistolOnBus on;
+  SubscribedPistol pistol;
+  ASSERT_NO_FATAL_FAILURE(SubscribePistol(on.adapter, pistol));
+  auto &earlier = pistol.device;
 
-  auto later = Lookup(adapter);
+  auto later = Lookup(on.adapter);
   ASSERT_NE(later, nullptr);
   Recorder<BluetoothConnectionStatus> statuses;
   RecordStatus(*later, statuses);
@@ -250,42 +241,34 @@ TEST(BluezConnection, ClosingAnEarlierLookupOfTheSameDeviceLeavesTheNewLinkUp) {
   Recorder<Bytes> values;
   RecordValues(*characteristic, values);
   ASSERT_EQ(Subscribe(*characteristic), GattCommunicationStatus::Success);
-  sim->Send("fire");
+  on.sim->Send("fire");
   EXPECT_TRUE(values.WaitForCount(1));
   // A round trip: any Disconnect or StopNotify the old Close sent is answered by now.
-  blocking_get(*adapter.FromBluetoothAddressAsync(kPistol));
-  EXPECT_EQ(sim->CountLines("link down"), 0) << sim->Output();
-  EXPECT_EQ(sim->CountLines("unsubscribed:"), 0);
+  blocking_get(*on.adapter.FromBluetoothAddressAsync(kPistol));
+  EXPECT_EQ(on.sim->CountLines("link down"), 0) << on.sim->Output();
+  EXPECT_EQ(on.sim->CountLines("unsubscribed:"), 0);
   EXPECT_EQ(statuses.Size(), 0u);
   EXPECT_EQ(later->ConnectionStatus(), BluetoothConnectionStatus::Connected);
 
   // The last holder still ends the link, also after a lookup let go of without Close.
-  Lookup(adapter).reset();
+  Lookup(on.adapter).reset();
   later->Close();
-  EXPECT_TRUE(sim->WaitForLine("link down (Disconnect)"));
+  EXPECT_TRUE(on.sim->WaitForLine("link down (Disconnect)"));
 }
 
 TEST(BluezConnection, CloseUnsubscribesDisconnectsAndSilencesTheDevice) {
-  PrivateBus bus;
-  auto sim = StartSimulator(bus);
-  BluezAdapter adapter(bus.address());
-  Discover(adapter);
-  auto device = Lookup(adapter);
-  ASSERT_NE(device, nullptr);
-  Recorder<BluetoothConnectionStatus> statuses;
-  RecordStatus(*device, statuses);
-  auto characteristic = ButtonCharacteristic(*device);
-  ASSERT_NE(characteristic, nullptr);
-  ASSERT_EQ(Subscribe(*characteristic), GattCommunicationStatus::Success);
-  ASSERT_TRUE(statuses.WaitForCount(1));
+  PistolOnBus on;
+  SubscribedPistol pistol;
+  ASSERT_NO_FATAL_FAILURE(SubscribePistol(on.adapter, pistol));
+  auto &device = pistol.device;
 
   device->Close();
-  EXPECT_TRUE(sim->WaitForLine("unsubscribed:"));
-  EXPECT_TRUE(sim->WaitForLine("link down (Disconnect)"));
+  EXPECT_TRUE(on.sim->WaitForLine("unsubscribed:"));
+  EXPECT_TRUE(on.sim->WaitForLine("link down (Disconnect)"));
   // A round trip on the same connection: BlueZ's signals about the link are in by its answer.
-  blocking_get(*adapter.FromBluetoothAddressAsync(kPistol));
+  blocking_get(*on.adapter.FromBluetoothAddressAsync(kPistol));
   // The link's own Close must not come back to it as a lost connection.
-  EXPECT_EQ(statuses.Size(), 1u);
+  EXPECT_EQ(pistol.statuses.Size(), 1u);
   try {
     device->ConnectionStatus();
     ADD_FAILURE() << "a closed device answered";
@@ -296,11 +279,8 @@ TEST(BluezConnection, CloseUnsubscribesDisconnectsAndSilencesTheDevice) {
 }
 
 TEST(BluezConnection, ARefusedConnectionIsUnreachableNotAnError) {
-  PrivateBus bus;
-  auto sim = StartSimulator(bus, {"--refuse-connect"});
-  BluezAdapter adapter(bus.address());
-  Discover(adapter);
-  auto device = Lookup(adapter);
+  PistolOnBus on({"--refuse-connect"});
+  auto device = FindPistol(on.adapter);
   ASSERT_NE(device, nullptr);
   auto services = blocking_get(*device->GetGattServicesAsync());
   EXPECT_EQ(services->Status(), GattCommunicationStatus::Unreachable);
@@ -308,11 +288,8 @@ TEST(BluezConnection, ARefusedConnectionIsUnreachableNotAnError) {
 }
 
 TEST(BluezConnection, APistolWithoutTheButtonServiceOffersOnlyItsOtherServices) {
-  PrivateBus bus;
-  auto sim = StartSimulator(bus, {"--hide-service"});
-  BluezAdapter adapter(bus.address());
-  Discover(adapter);
-  auto device = Lookup(adapter);
+  PistolOnBus on({"--hide-service"});
+  auto device = FindPistol(on.adapter);
   ASSERT_NE(device, nullptr);
   auto services = blocking_get(*device->GetGattServicesAsync());
   ASSERT_EQ(services->Status(), GattCommunicationStatus::Success);
@@ -322,11 +299,8 @@ TEST(BluezConnection, APistolWithoutTheButtonServiceOffersOnlyItsOtherServices) 
 }
 
 TEST(BluezConnection, ARefusedSubscriptionIsAFailureStatusNotAnError) {
-  PrivateBus bus;
-  auto sim = StartSimulator(bus, {"--fail-notify"});
-  BluezAdapter adapter(bus.address());
-  Discover(adapter);
-  auto device = Lookup(adapter);
+  PistolOnBus on({"--fail-notify"});
+  auto device = FindPistol(on.adapter);
   ASSERT_NE(device, nullptr);
   auto characteristic = ButtonCharacteristic(*device);
   ASSERT_NE(characteristic, nullptr);
@@ -334,14 +308,11 @@ TEST(BluezConnection, ARefusedSubscriptionIsAFailureStatusNotAnError) {
 }
 
 TEST(BluezConnection, AConnectThatNeverAnswersIsCancelledPromptlyAndAbortedInBlueZ) {
-  PrivateBus bus;
-  auto sim = StartSimulator(bus, {"--hang-connect"});
-  BluezAdapter adapter(bus.address());
-  Discover(adapter);
-  auto device = Lookup(adapter);
+  PistolOnBus on({"--hang-connect"});
+  auto device = FindPistol(on.adapter);
   ASSERT_NE(device, nullptr);
   auto operation = device->GetGattServicesAsync();
-  ASSERT_TRUE(sim->WaitForLine("not answering"));
+  ASSERT_TRUE(on.sim->WaitForLine("not answering"));
 
   // The link's stop: the bounded wait gives up when its flag falls.
   std::atomic<bool> running{true};
@@ -358,7 +329,7 @@ TEST(BluezConnection, AConnectThatNeverAnswersIsCancelledPromptlyAndAbortedInBlu
   stopper.join();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
   EXPECT_EQ(operation->Status(), AsyncStatus::Canceled);
-  EXPECT_TRUE(sim->WaitForLine("pending Connect aborted by Disconnect"));
+  EXPECT_TRUE(on.sim->WaitForLine("pending Connect aborted by Disconnect"));
 }
 
 TEST(BluezConnection, DroppingEveryObjectEndsTheConnectionAndItsDiscoveryInBlueZ) {

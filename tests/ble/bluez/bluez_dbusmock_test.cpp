@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ble/bluez/bluez_adapter.h"
+#include "ble/bluez/bluez_names.h"
 #include "ble/bluez/sdbus.h"
 #include "support/blocking_wait.h"
 #include "tests/ble/bluez/bus_fixture.h"
@@ -22,8 +23,7 @@ public:
                  {"DBUS_SYSTEM_BUS_ADDRESS=" + bus.address()}) {
     if (sdbus::Bus::Open(bus.address(), control_) < 0) throw std::runtime_error("no bus");
     // The mock answers once its template is loaded.
-    const bool up =
-        Eventually([&] { return Call("/", "org.freedesktop.DBus.ObjectManager", "GetManagedObjects", ""); }, 15s);
+    const bool up = Eventually([&] { return Call("/", bluez::kObjectManager, "GetManagedObjects", ""); }, 15s);
     if (!up) throw std::runtime_error("python-dbusmock did not come up");
   }
 
@@ -32,13 +32,19 @@ public:
   bool Call(const char *path, const char *interface, const char *member, const char *types, Args... args) {
     sdbus::Error error;
     sdbus::Message reply;
-    return sd_bus_call_method(control_.get(), "org.bluez", path, interface, member, error.get(), reply.out(), types,
-                              args...) >= 0;
+    return sd_bus_call_method(control_.get(), bluez::kBluezName, path, interface, member, error.get(), reply.out(),
+                              types, args...) >= 0;
+  }
+
+  // An adapter hci0 that already knows the pistol.
+  bool AddAdapterWithPistol() {
+    return Call("/", "org.bluez.Mock", "AddAdapter", "ss", "hci0", "host") &&
+           Call("/", "org.bluez.Mock", "AddDevice", "sss", "hci0", "AA:BB:CC:DD:EE:FF", "Pistol");
   }
 
   bool SetDeviceProperty(const char *name, bool value) {
-    return Call(kDevicePath, "org.freedesktop.DBus.Mock", "UpdateProperties", "sa{sv}", "org.bluez.Device1", 1, name,
-                "b", static_cast<int>(value));
+    return Call(kDevicePath, "org.freedesktop.DBus.Mock", "UpdateProperties", "sa{sv}", bluez::kDevice1, 1, name, "b",
+                static_cast<int>(value));
   }
 
 private:
@@ -49,8 +55,7 @@ private:
 TEST(BluezWithDbusMock, HearsADeviceKnownBeforeTheScanAndOneAddedDuringIt) {
   PrivateBus bus;
   DbusMock mock(bus);
-  ASSERT_TRUE(mock.Call("/", "org.bluez.Mock", "AddAdapter", "ss", "hci0", "host"));
-  ASSERT_TRUE(mock.Call("/", "org.bluez.Mock", "AddDevice", "sss", "hci0", "AA:BB:CC:DD:EE:FF", "Pistol"));
+  ASSERT_TRUE(mock.AddAdapterWithPistol());
   BluezAdapter adapter(bus.address());
   auto watcher = adapter.CreateWatcher();
   Recorder<std::pair<std::u16string, std::uint64_t>> heard;
@@ -67,8 +72,7 @@ TEST(BluezWithDbusMock, HearsADeviceKnownBeforeTheScanAndOneAddedDuringIt) {
 TEST(BluezWithDbusMock, FollowsConnectServicesResolvedAndDisconnect) {
   PrivateBus bus;
   DbusMock mock(bus);
-  ASSERT_TRUE(mock.Call("/", "org.bluez.Mock", "AddAdapter", "ss", "hci0", "host"));
-  ASSERT_TRUE(mock.Call("/", "org.bluez.Mock", "AddDevice", "sss", "hci0", "AA:BB:CC:DD:EE:FF", "Pistol"));
+  ASSERT_TRUE(mock.AddAdapterWithPistol());
   BluezAdapter adapter(bus.address());
   auto device = blocking_get(*adapter.FromBluetoothAddressAsync(0xAABBCCDDEEFF));
   ASSERT_NE(device, nullptr);

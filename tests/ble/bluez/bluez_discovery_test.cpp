@@ -47,12 +47,10 @@ template <class F> HRESULT CodeOf(F &&f) {
 }
 
 TEST(BluezDiscovery, ReportsEachAdvertiserWithItsNameAndAddressAfterAskingForLeOnly) {
-  PrivateBus bus;
-  auto sim = StartSimulator(bus, {"--pistol", "Pistol@AA:BB:CC:DD:EE:FF", "--pistol", "Pistol K12@11:22:33:44:55:66",
-                                  "--pistol", "Pistol\xC3\xA9@00:00:00:00:00:01"});
-  BluezAdapter adapter(bus.address());
+  PistolOnBus on({"--pistol", "Pistol@AA:BB:CC:DD:EE:FF", "--pistol", "Pistol K12@11:22:33:44:55:66", "--pistol",
+                  "Pistol\xC3\xA9@00:00:00:00:00:01"});
   ScanRecord record;
-  auto watcher = Watch(adapter, record);
+  auto watcher = Watch(on.adapter, record);
   watcher->Start();
   auto heardName = [&](const std::u16string &name, std::uint64_t address) {
     return record.heard.WaitFor([&](const Heard &h) { return h.name == name && h.address == address; });
@@ -60,21 +58,19 @@ TEST(BluezDiscovery, ReportsEachAdvertiserWithItsNameAndAddressAfterAskingForLeO
   EXPECT_TRUE(heardName(u"Pistol", 0xAABBCCDDEEFF));
   EXPECT_TRUE(heardName(u"Pistol K12", 0x112233445566));
   EXPECT_TRUE(heardName(u"Pistol\u00E9", 0x000000000001));
-  EXPECT_NE(sim->FindLine("discovery filter from"), "");
-  EXPECT_NE(sim->FindLine("Transport, DuplicateData"), "");
+  EXPECT_NE(on.sim->FindLine("discovery filter from"), "");
+  EXPECT_NE(on.sim->FindLine("Transport, DuplicateData"), "");
 }
 
 TEST(BluezDiscovery, StopRaisesStoppedOnceAndSilencesTheWatcherUntilTheNextStart) {
-  PrivateBus bus;
-  auto sim = StartSimulator(bus);
-  BluezAdapter adapter(bus.address());
+  PistolOnBus on;
   ScanRecord record;
-  auto watcher = Watch(adapter, record);
+  auto watcher = Watch(on.adapter, record);
   watcher->Start();
   ASSERT_TRUE(record.heard.WaitForCount(1));
   watcher->Stop();
   ASSERT_TRUE(record.stopped.WaitForCount(1));
-  ASSERT_TRUE(sim->WaitForLine("discovery stopped"));
+  ASSERT_TRUE(on.sim->WaitForLine("discovery stopped"));
   const std::size_t heardWhileRunning = record.heard.Size();
   // Several advertising intervals of the simulator pass without a report.
   std::this_thread::sleep_for(250ms);
@@ -85,18 +81,16 @@ TEST(BluezDiscovery, StopRaisesStoppedOnceAndSilencesTheWatcherUntilTheNextStart
   // BlueZ forgot the RSSI when discovery stopped; the pistol is heard anew.
   watcher->Start();
   EXPECT_TRUE(record.heard.WaitForCount(heardWhileRunning + 1));
-  EXPECT_EQ(sim->CountLines("discovery started"), 2);
+  EXPECT_EQ(on.sim->CountLines("discovery started"), 2);
 }
 
 // The link scans again only when a stop carries an error, so each way BlueZ
 // can end a scan under us must say so, and the watcher must start again once
 // the service, the adapter or the radio is back.
 TEST(BluezDiscovery, EveryScanThePlatformEndsStopsWithAnErrorAndTheWatcherStartsAgainOnceItIsBack) {
-  PrivateBus bus;
-  auto sim = StartSimulator(bus);
-  BluezAdapter adapter(bus.address());
+  PistolOnBus on;
   ScanRecord record;
-  auto watcher = Watch(adapter, record);
+  auto watcher = Watch(on.adapter, record);
   const std::pair<const char *, const char *> losses[] = {
       {"service stop", "service start"}, {"adapter remove", "adapter add"}, {"power off", "power on"}};
   std::size_t stops = 0;
@@ -105,11 +99,11 @@ TEST(BluezDiscovery, EveryScanThePlatformEndsStopsWithAnErrorAndTheWatcherStarts
     const std::size_t heard = record.heard.Size();
     watcher->Start();
     ASSERT_TRUE(record.heard.WaitForCount(heard + 1));
-    sim->Send(loss);
+    on.sim->Send(loss);
     ASSERT_TRUE(record.stopped.WaitForCount(++stops));
     EXPECT_EQ(record.stopped.Items().back(), BluetoothError::RadioNotAvailable);
     EXPECT_NE(CodeOf([&] { watcher->Start(); }), kSOk);
-    sim->Send(back);
+    on.sim->Send(back);
     EXPECT_TRUE(Eventually([&] { return CodeOf([&] { watcher->Start(); }) == kSOk; }));
     EXPECT_TRUE(record.heard.WaitForCount(heard + 2));
     watcher->Stop();
@@ -119,11 +113,9 @@ TEST(BluezDiscovery, EveryScanThePlatformEndsStopsWithAnErrorAndTheWatcherStarts
 }
 
 TEST(BluezDiscovery, StopFromInsideTheReceivedHandlerDoesNotDeadlock) {
-  PrivateBus bus;
-  auto sim = StartSimulator(bus);
-  BluezAdapter adapter(bus.address());
+  PistolOnBus on;
   ScanRecord record;
-  auto watcher = Watch(adapter, record);
+  auto watcher = Watch(on.adapter, record);
   // The link stops the watcher from its advertisement handler, on the backend's thread.
   watcher->Received(
       [expected = watcher.get()](BluetoothLEAdvertisementWatcher &sender, BluetoothLEAdvertisementReceivedEventArgs &) {
@@ -132,7 +124,7 @@ TEST(BluezDiscovery, StopFromInsideTheReceivedHandlerDoesNotDeadlock) {
       });
   watcher->Start();
   EXPECT_TRUE(record.stopped.WaitForCount(1));
-  EXPECT_TRUE(sim->WaitForLine("discovery stopped"));
+  EXPECT_TRUE(on.sim->WaitForLine("discovery stopped"));
 }
 
 TEST(BluezDiscovery, TheSystemBusAdapterHonoursTheBusAddressVariableAndIsThePlatformAdapter) {
@@ -165,18 +157,14 @@ TEST(BluezUnavailable, ABusWithoutBlueZRaisesServiceNotActive) {
 }
 
 TEST(BluezUnavailable, BlueZWithoutAnAdapterRaisesDeviceNotAvailable) {
-  PrivateBus bus;
-  auto sim = StartSimulator(bus, {"--no-adapter"});
-  BluezAdapter adapter(bus.address());
-  EXPECT_EQ(CodeOf([&] { adapter.CreateWatcher(); }), kErrorDeviceNotAvailable);
+  PistolOnBus on({"--no-adapter"});
+  EXPECT_EQ(CodeOf([&] { on.adapter.CreateWatcher(); }), kErrorDeviceNotAvailable);
 }
 
 TEST(BluezUnavailable, APoweredOffAdapterFailsStartWithNotReadyAndStartWorksOnceRetried) {
-  PrivateBus bus;
-  auto sim = StartSimulator(bus, {"--powered-off"});
-  BluezAdapter adapter(bus.address());
+  PistolOnBus on({"--powered-off"});
   ScanRecord record;
-  auto watcher = Watch(adapter, record);
+  auto watcher = Watch(on.adapter, record);
   EXPECT_EQ(CodeOf([&] { watcher->Start(); }), bluez::kErrorNotReady);
   EXPECT_EQ(CodeOf([&] { watcher->Start(); }), bluez::kErrorNotReady);
   EXPECT_EQ(record.stopped.Size(), 0u);

@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "ble/bluez/bluez_adapter.h"
-#include "ble/bluez/bus_session.h"
+#include "ble/bluez/bus_connection.h"
 #include "support/blocking_wait.h"
 #include "tests/ble/bluez/bus_fixture.h"
 
@@ -48,9 +48,7 @@ std::set<std::string> DiscoveryClients(Process &sim) {
 }
 
 TEST(BluezThreads, ConcurrentFirstUsesShareOneConnection) {
-  PrivateBus bus;
-  auto sim = StartSimulator(bus);
-  BluezAdapter adapter(bus.address());
+  PistolOnBus on;
   constexpr int kCallers = 6;
   std::vector<std::shared_ptr<BluetoothLEAdvertisementWatcher>> watchers(kCallers);
   std::atomic<int> ready{0};
@@ -59,16 +57,16 @@ TEST(BluezThreads, ConcurrentFirstUsesShareOneConnection) {
     callers.emplace_back([&, i] {
       ready.fetch_add(1);
       while (ready.load() < kCallers) std::this_thread::yield();
-      watchers[i] = adapter.CreateWatcher();
+      watchers[i] = on.adapter.CreateWatcher();
       watchers[i]->Start();
     });
   }
   for (auto &caller : callers) caller.join();
-  ASSERT_TRUE(sim->WaitForLine("discovery started by "));
+  ASSERT_TRUE(on.sim->WaitForLine("discovery started by "));
   // Lines of a second connection, had there been one, come before its reply.
   std::this_thread::sleep_for(200ms);
   // Every watcher runs on the one connection that won; the others were dropped.
-  EXPECT_EQ(DiscoveryClients(*sim).size(), 1u) << sim->Output();
+  EXPECT_EQ(DiscoveryClients(*on.sim).size(), 1u) << on.sim->Output();
 }
 
 TEST(BluezThreads, ConnectionsOpenedAndDroppedOnManyThreadsLeaveNoThreadBehind) {

@@ -34,7 +34,7 @@ std::string FindProgram(const std::string &name) {
 
 } // namespace
 
-Process::Process(const std::vector<std::string> &argv, const std::vector<std::string> &env, bool quiet) {
+Process::Process(const std::vector<std::string> &argv, const std::vector<std::string> &env, Errors errors) {
   int inPipe[2];
   int outPipe[2];
   if (pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(outPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
@@ -56,7 +56,7 @@ Process::Process(const std::vector<std::string> &argv, const std::vector<std::st
     if (getppid() != parent) _exit(127);
     dup2(inPipe[0], STDIN_FILENO);
     dup2(outPipe[1], STDOUT_FILENO);
-    if (quiet) {
+    if (errors == Errors::Discarded) {
       const int null = open("/dev/null", O_WRONLY);
       if (null >= 0) dup2(null, STDERR_FILENO);
     }
@@ -164,7 +164,7 @@ void PrivateBus::Launch() {
   unlink(socket_.c_str());
   daemon_ = std::make_unique<Process>(
       std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--print-address=1", "--address=" + address_},
-      std::vector<std::string>{}, true);
+      std::vector<std::string>{}, Process::Errors::Discarded);
   if (!daemon_->WaitForLine("unix:", 5s)) throw std::runtime_error("dbus-daemon did not start");
 }
 

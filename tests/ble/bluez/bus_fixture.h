@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "ble/bluez/bluez_adapter.h"
+
 namespace bluez_test {
 
 using namespace std::chrono_literals;
@@ -21,7 +23,11 @@ using namespace std::chrono_literals;
 // A child process with its standard output read line by line.
 class Process {
 public:
-  Process(const std::vector<std::string> &argv, const std::vector<std::string> &env = {}, bool quiet = false);
+  // What becomes of the child's standard error.
+  enum class Errors { Shown, Discarded };
+
+  Process(const std::vector<std::string> &argv, const std::vector<std::string> &env = {},
+          Errors errors = Errors::Shown);
   ~Process();
   Process(const Process &) = delete;
   Process &operator=(const Process &) = delete;
@@ -112,6 +118,15 @@ private:
     std::vector<T> items;
   };
   std::shared_ptr<State> state_ = std::make_shared<State>();
+};
+
+// The pistol simulator on a bus of its own, and the backend's adapter on that bus.
+struct PistolOnBus {
+  explicit PistolOnBus(const std::vector<std::string> &arguments = {})
+      : sim(StartSimulator(bus, arguments)), adapter(bus.address()) {}
+  PrivateBus bus;
+  std::unique_ptr<Process> sim;
+  ble::bluez::BluezAdapter adapter;
 };
 
 // Polls until the condition holds or the time is up.

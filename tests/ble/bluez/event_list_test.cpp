@@ -34,7 +34,7 @@ TEST(EventList, DeliversToEachHandlerUntilItIsRevoked) {
   // An unknown or repeated revocation changes nothing.
   list.Remove(first);
   list.Remove(EventToken{999});
-  EXPECT_EQ(list.Snapshot()->size(), 1u);
+  EXPECT_EQ(list.Snapshot().size(), 1u);
 }
 
 TEST(EventList, ADeliveryUnderWayKeepsTheHandlerItStartedWith) {
@@ -44,7 +44,7 @@ TEST(EventList, ADeliveryUnderWayKeepsTheHandlerItStartedWith) {
   auto running = list.Snapshot();
   list.Remove(token);
   // The revoked handler is still alive for the delivery that had started.
-  for (const auto &[t, handler] : *running) (*handler)(0);
+  for (const auto &[t, handler] : running) (*handler)(0);
   EXPECT_EQ(calls, 1);
   Deliver(list, 0);
   EXPECT_EQ(calls, 1);
@@ -101,7 +101,7 @@ TEST(EventList, ConcurrentAddsAndRemovesLoseNoChangeAndTokensAreUnique) {
   }
   std::set<std::int64_t> present;
   const auto entries = list.Snapshot();
-  for (const auto &[token, handler] : *entries) EXPECT_TRUE(present.insert(token).second);
+  for (const auto &[token, handler] : entries) EXPECT_TRUE(present.insert(token).second);
   EXPECT_EQ(present, expected);
   EXPECT_EQ(present.size(), static_cast<std::size_t>(kThreads * kEach / 2));
 }
