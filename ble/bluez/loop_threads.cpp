@@ -1,5 +1,6 @@
 #include "ble/bluez/loop_threads.h"
 
+#include "ble/bluez/bluez_error.h"
 #include "ble/bluez/bus_session.h"
 
 namespace ble::bluez {
@@ -27,11 +28,14 @@ LoopThreads::~LoopThreads() {
 
 void LoopThreads::Start(std::shared_ptr<BusSession> session) {
   // The entry exists before the thread does, so a started thread always has a
-  // place to be joined from: moving it into the list allocates nothing.
+  // place to be joined from: moving it into the list allocates nothing. The
+  // lock is held across the start so the count cannot pass its bound.
   std::list<Entry> started(1);
   started.front().session = session;
-  started.front().thread = std::thread([session = std::move(session)] { session->Run(); });
   std::lock_guard lock(mutex_);
+  // Threads that never get joined would otherwise pile up without limit.
+  if (entries_.size() >= kMostThreads) raise_platform_error(kErrorBusy);
+  started.front().thread = std::thread([session = std::move(session)] { session->Run(); });
   entries_.splice(entries_.end(), started);
 }
 

@@ -10,6 +10,7 @@
 // a platform event handler, so a plain lock guards the list; no thread is
 // joined while it is held.
 
+#include <cstddef>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -28,7 +29,10 @@ public:
   LoopThreads(const LoopThreads &) = delete;
   LoopThreads &operator=(const LoopThreads &) = delete;
 
-  // Starts the thread that runs the session, and keeps it until joined.
+  static constexpr std::size_t kMostThreads = 64;
+
+  // Starts the thread that runs the session, and keeps it until joined;
+  // raises (busy) when kMostThreads are kept already.
   void Start(std::shared_ptr<BusSession> session);
   // Joins the session's thread, unless called on it.
   void Finish(const BusSession *session);
