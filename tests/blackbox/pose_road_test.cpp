@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/blackbox/driver_folder.h"
+#include "tests/common/driver_folder.h"
 #include "tests/blackbox/fake_pose.h"
 #include "tools/host/dev_host.h"
 #include "tools/host/driver_module.h"

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <string>
 
-#include "tests/pose_getter/fake_vrclient/fake_vrclient_control.h"
+#include "tests/tools/pose_getter/fake_vrclient/fake_vrclient_control.h"
 #include "tools/pose_getter/openvr_client.h"
 
 #ifdef _WIN32

@@ -9,7 +9,7 @@
 #include <string>
 #include <system_error>
 
-#include "tests/pose_getter/fake_vrclient/fake_vrclient_control.h"
+#include "tests/tools/pose_getter/fake_vrclient/fake_vrclient_control.h"
 #include "tools/pose_getter/client_library.h"
 
 class FakeRuntime {

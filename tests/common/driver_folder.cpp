@@ -1,4 +1,4 @@
-#include "tests/blackbox/driver_folder.h"
+#include "tests/common/driver_folder.h"
 
 #include <chrono>
 #include <fstream>
