@@ -1,14 +1,16 @@
 #include "tests/common/driver_folder.h"
 
-#include <chrono>
 #include <fstream>
 #include <random>
 #include <stdexcept>
 
-#include "tools/host/driver_module.h"
+#include <gtest/gtest.h>
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <cerrno>
+#include <sys/wait.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -18,9 +20,21 @@ constexpr const char *kDriverName = "vantorelle_k5";
 
 #ifdef _WIN32
 constexpr const char *kModuleFile = "driver_vantorelle_k5.dll";
+constexpr const char *kPoseGetterFile = "pose_getter.exe";
 #else
 constexpr const char *kModuleFile = "driver_vantorelle_k5.so";
+constexpr const char *kPoseGetterFile = "pose_getter";
 #endif
+
+// A directory of its own under the temporary folder, never one that was there.
+fs::path FreshTemporaryFolder() {
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const fs::path candidate = fs::temp_directory_path() / ("vk5-driver-" + std::to_string(random()));
+    if (fs::create_directory(candidate)) return candidate;
+  }
+  throw std::runtime_error("cannot make a temporary driver folder");
+}
 } // namespace
 
 fs::path BuildOutputFolder() {
@@ -34,18 +48,17 @@ fs::path BuildOutputFolder() {
 #endif
 }
 
-DriverFolder::DriverFolder() {
-  std::random_device random;
-  base_ = fs::temp_directory_path() / ("vk5-driver-" + std::to_string(random()));
-  root_ = base_ / kDriverName;
+DriverFolder::DriverFolder() : base_(FreshTemporaryFolder()), root_(base_ / kDriverName) {
   fs::create_directories(moduleFolder());
   std::ofstream(root_ / "driver.vrdrivermanifest")
       << "{\n  \"alwaysActivate\": true,\n  \"name\": \"" << kDriverName
       << "\",\n  \"directory\": \"\",\n  \"resourceOnly\": false,\n  \"hmd_presence\": []\n}\n";
-  fs::copy_file(BuildOutputFolder() / kModuleFile, moduleFolder() / kModuleFile);
+  AddBesideModule(kModuleFile, kModuleFile);
 }
 
 DriverFolder::~DriverFolder() {
+  Cleanup();
+  module_.Close();
   std::error_code ignored;
   fs::remove_all(base_, ignored);
 }
@@ -55,5 +68,44 @@ fs::path DriverFolder::moduleFolder() const {
 }
 
 void DriverFolder::AddBesideModule(const std::string &builtName, const std::string &asName) {
-  fs::copy_file(BuildOutputFolder() / builtName, moduleFolder() / asName);
+  const fs::path to = moduleFolder() / asName;
+  fs::copy_file(BuildOutputFolder() / builtName, to, fs::copy_options::overwrite_existing);
+  fs::permissions(to, fs::perms::owner_all, fs::perm_options::add);
 }
+
+void DriverFolder::AddPoseGetter(const std::string &config) {
+  AddBesideModule(kPoseGetterFile, kPoseGetterFile);
+  std::ofstream(moduleFolder() / "pose_getter.cfg") << config;
+}
+
+vr::ITrackedDeviceServerDriver *DriverFolder::Load() {
+  if (!module_.Open(root_.string())) {
+    ADD_FAILURE() << module_.error();
+    return nullptr;
+  }
+  int code = 0;
+  provider_ = static_cast<vr::IServerTrackedDeviceProvider *>(
+      module_.factory()(vr::IServerTrackedDeviceProvider_Version, &code));
+  if (!provider_) {
+    ADD_FAILURE() << "no provider; factory code " << code;
+    return nullptr;
+  }
+  const vr::EVRInitError init = provider_->Init(&host);
+  if (init != vr::VRInitError_None) {
+    ADD_FAILURE() << "Init returned " << init;
+    return nullptr;
+  }
+  return host.AddedDevice();
+}
+
+void DriverFolder::Cleanup() {
+  if (provider_) provider_->Cleanup();
+  provider_ = nullptr;
+}
+
+#ifndef _WIN32
+bool NoChildProcessLeft() {
+  int status = 0;
+  return waitpid(-1, &status, WNOHANG) < 0 && errno == ECHILD;
+}
+#endif
