@@ -99,23 +99,7 @@ std::string DevHost::ComponentName(vr::VRInputComponentHandle_t handle) const {
 
 void *DevHost::GetGenericInterface(const char *pchInterfaceVersion, vr::EVRInitError *peError) {
   const std::string version = pchInterfaceVersion ? pchInterfaceVersion : "";
-  void *found = nullptr;
-  if (!withheld_.count(version)) {
-    if (version == vr::IVRServerDriverHost_Version)
-      found = static_cast<vr::IVRServerDriverHost *>(this);
-    else if (version == vr::IVRSettings_Version)
-      found = static_cast<vr::IVRSettings *>(this);
-    else if (version == vr::IVRProperties_Version)
-      found = static_cast<vr::IVRProperties *>(this);
-    else if (version == vr::IVRDriverLog_Version)
-      found = static_cast<vr::IVRDriverLog *>(this);
-    else if (version == vr::IVRDriverManager_Version)
-      found = static_cast<vr::IVRDriverManager *>(this);
-    else if (version == vr::IVRResources_Version)
-      found = static_cast<vr::IVRResources *>(this);
-    else if (version == vr::IVRDriverInput_Version)
-      found = static_cast<vr::IVRDriverInput *>(this);
-  }
+  void *found = withheld_.count(version) ? nullptr : Offered(version.c_str());
   if (peError) *peError = found ? vr::VRInitError_None : vr::VRInitError_Init_InterfaceNotFound;
   Event e{Event::Kind::InterfaceRequest};
   e.text = version;
@@ -144,12 +128,6 @@ void DevHost::TrackedDevicePoseUpdated(uint32_t unWhichDevice, const vr::DriverP
   e.pose = newPose;
   e.size = unPoseStructSize;
   Record(std::move(e));
-}
-
-vr::ETrackedPropertyError DevHost::ReadPropertyBatch(vr::PropertyContainerHandle_t, vr::PropertyRead_t *pBatch,
-                                                     uint32_t unBatchEntryCount) {
-  for (uint32_t i = 0; pBatch && i < unBatchEntryCount; ++i) pBatch[i].eError = vr::TrackedProp_UnknownProperty;
-  return vr::TrackedProp_Success;
 }
 
 vr::ETrackedPropertyError DevHost::WritePropertyBatch(vr::PropertyContainerHandle_t ulContainerHandle,
