@@ -1,7 +1,6 @@
 #include "tests/common/driver_folder.h"
 
 #include <fstream>
-#include <random>
 #include <stdexcept>
 
 #include <gtest/gtest.h>
@@ -25,16 +24,6 @@ constexpr const char *kPoseGetterFile = "pose_getter.exe";
 constexpr const char *kModuleFile = "driver_vantorelle_k5.so";
 constexpr const char *kPoseGetterFile = "pose_getter";
 #endif
-
-// A directory of its own under the temporary folder, never one that was there.
-fs::path FreshTemporaryFolder() {
-  std::random_device random;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const fs::path candidate = fs::temp_directory_path() / ("vk5-driver-" + std::to_string(random()));
-    if (fs::create_directory(candidate)) return candidate;
-  }
-  throw std::runtime_error("cannot make a temporary driver folder");
-}
 } // namespace
 
 fs::path BuildOutputFolder() {
@@ -48,7 +37,7 @@ fs::path BuildOutputFolder() {
 #endif
 }
 
-DriverFolder::DriverFolder() : base_(FreshTemporaryFolder()), root_(base_ / kDriverName) {
+DriverFolder::DriverFolder() : root_(base_.path() / kDriverName) {
   fs::create_directories(moduleFolder());
   std::ofstream(root_ / "driver.vrdrivermanifest")
       << "{\n  \"alwaysActivate\": true,\n  \"name\": \"" << kDriverName
@@ -57,10 +46,9 @@ DriverFolder::DriverFolder() : base_(FreshTemporaryFolder()), root_(base_ / kDri
 }
 
 DriverFolder::~DriverFolder() {
+  // The module is unloaded before its folder goes.
   Cleanup();
   module_.Close();
-  std::error_code ignored;
-  fs::remove_all(base_, ignored);
 }
 
 fs::path DriverFolder::moduleFolder() const {

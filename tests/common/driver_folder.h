@@ -5,13 +5,14 @@
 #include <string>
 #include <thread>
 
+#include "tests/common/temp_folder.h"
 #include "tools/host/dev_host.h"
 #include "tools/host/driver_module.h"
 
 // A driver folder laid out as the VR host finds it, in a fresh temporary
 // directory: driver.vrdrivermanifest and bin/<platform>/ holding a copy of the
 // module built beside this test program. Load() opens it through the
-// development host the way the VR host does. Removed again on destruction.
+// development host the way the VR host does.
 class DriverFolder {
 public:
   DriverFolder();
@@ -51,7 +52,7 @@ public:
   devhost::DevHost host;
 
 private:
-  std::filesystem::path base_;
+  TempFolder base_{"vk5-driver"};
   std::filesystem::path root_;
   devhost::DriverModule module_;
   vr::IServerTrackedDeviceProvider *provider_ = nullptr;

@@ -18,6 +18,7 @@
 
 #include "pose/helper_process.h"
 #include "pose/posix/process_calls.h"
+#include "tests/common/temp_folder.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -28,18 +29,12 @@ pid_t lastSignalled = 0;
 class HelperProcess : public ::testing::Test {
 protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "vk5-helper-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    probe_ = dir_ / "pose_getter";
     fs::copy_file(VK5_HELPER_PROBE, probe_);
     saved_ = processCalls;
   }
   void TearDown() override {
     processCalls = saved_;
     TerminatePoseGetter();
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
 
   // The descriptors the started probe reports, once it has written them.
@@ -54,7 +49,8 @@ protected:
     return fds;
   }
 
-  fs::path dir_, probe_;
+  TempFolder dir_{"vk5-helper"};
+  fs::path probe_ = dir_.path() / "pose_getter";
   ProcessCalls saved_{};
 };
 

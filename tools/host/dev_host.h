@@ -102,6 +102,9 @@ public:
 
 private:
   void Record(Event event);
+  // Hands out the next handle for the component `e` names, then records it.
+  vr::EVRInputError AddComponent(Event e, vr::VRInputComponentHandle_t *pHandle);
+  size_t CountLogLocked(const std::string &line) const; // with mutex_ held
 
   std::chrono::steady_clock::time_point start_;
   std::set<std::string> withheld_;

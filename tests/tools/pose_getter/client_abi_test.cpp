@@ -5,16 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/common/call_slot.h"
 #include "tools/pose_getter/openvr_client.h"
 
 namespace {
-// Calls vtable entry `slot` the way the runtime's own code compiled elsewhere does.
-template <typename R, typename... Args> R CallSlot(void *object, int slot, Args... args) {
-  using Fn = R (*)(void *, Args...);
-  void **vtable = *static_cast<void ***>(object);
-  return reinterpret_cast<Fn>(vtable[slot])(object, args...);
-}
-
 class RecordingSystem final : public vrclient::IVRSystem {
 public:
   std::string calls;
