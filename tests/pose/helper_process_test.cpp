@@ -26,6 +26,13 @@ using Clock = std::chrono::steady_clock;
 
 pid_t lastSignalled = 0;
 
+// Ends the helper behind the stop's back and reaps it; false if it was not ours to reap.
+bool KillAndReap(pid_t pid) {
+  ::kill(pid, SIGKILL);
+  int status = 0;
+  return waitpid(pid, &status, 0) == pid;
+}
+
 class HelperProcess : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -84,9 +91,7 @@ TEST_F(HelperProcess, AHelperThatCannotBeSignalledIsReportedAtOnce) {
   EXPECT_FALSE(TerminatePoseGetter());
   EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
   ASSERT_GT(lastSignalled, 0);
-  ::kill(lastSignalled, SIGKILL);
-  int status = 0;
-  EXPECT_EQ(waitpid(lastSignalled, &status, 0), lastSignalled);
+  EXPECT_TRUE(KillAndReap(lastSignalled));
 }
 
 // A helper that does not end when killed (stuck in the kernel) holds the
@@ -103,9 +108,7 @@ TEST_F(HelperProcess, AHelperThatDoesNotEndHoldsTheStopForABoundedTime) {
   const auto took = Clock::now() - start;
   EXPECT_GE(took, kHelperStopWait - std::chrono::milliseconds(50));
   EXPECT_LT(took, kHelperStopWait + std::chrono::seconds(4));
-  ::kill(lastSignalled, SIGKILL);
-  int status = 0;
-  EXPECT_EQ(waitpid(lastSignalled, &status, 0), lastSignalled);
+  EXPECT_TRUE(KillAndReap(lastSignalled));
 }
 
 // The host reaped the helper itself (its own SIGCHLD handling) and the id may
@@ -129,9 +132,7 @@ TEST_F(HelperProcess, AHelperReapedByTheHostIsNotSignalledByItsOldId) {
   ASSERT_TRUE(SpawnPoseGetter(probe_.string()));
   ReportedDescriptors();
   ASSERT_GT(spawned, 0);
-  ::kill(spawned, SIGKILL);
-  int status = 0;
-  ASSERT_EQ(waitpid(spawned, &status, 0), spawned);
+  ASSERT_TRUE(KillAndReap(spawned));
 
   const Clock::time_point start = Clock::now();
   EXPECT_TRUE(TerminatePoseGetter()) << "it has ended, which is what the stop is for";
