@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "pose/pose_exchange.h"
-#include "tests/pose_getter/fake_vrclient/fake_runtime.h"
+#include "tests/tools/pose_getter/fake_vrclient/fake_runtime.h"
 #include "tools/pose_getter/openvr_follower.h"
 #include "tools/pose_getter/pose_sources.h"
 #include "tools/pose_getter/pose_writer.h"

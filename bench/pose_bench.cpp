@@ -6,7 +6,7 @@
 #include "pose/exchange_lock.h"
 #include "pose/pose_exchange.h"
 #include "pose/shared_mapping.h"
-#include "tests/support/quiet_host.h"
+#include "tests/common/quiet_host.h"
 
 namespace {
 void FrameUpdateMapped(benchmark::State &state) {

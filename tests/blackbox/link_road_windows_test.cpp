@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/blackbox/driver_folder.h"
+#include "tests/common/driver_folder.h"
 #include "tests/common/winrt_fake/fake_control.h"
 #include "tools/host/dev_host.h"
 #include "tools/host/driver_module.h"

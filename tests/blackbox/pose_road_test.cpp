@@ -12,10 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/blackbox/driver_folder.h"
 #include "tests/blackbox/fake_pose.h"
-#include "tools/host/dev_host.h"
-#include "tools/host/driver_module.h"
+#include "tests/common/driver_folder.h"
 
 namespace {
 
@@ -52,13 +50,7 @@ protected:
 
   // Loads the module from the folder and brings it as far as an active device.
   void Start() {
-    ASSERT_TRUE(module_.Open(folder_.root().string())) << module_.error();
-    int code = 0;
-    provider_ = static_cast<vr::IServerTrackedDeviceProvider *>(
-        module_.factory()(vr::IServerTrackedDeviceProvider_Version, &code));
-    ASSERT_NE(provider_, nullptr) << "factory code " << code;
-    ASSERT_EQ(provider_->Init(&host_), vr::VRInitError_None);
-    device_ = host_.AddedDevice();
+    device_ = folder_.Load();
     ASSERT_NE(device_, nullptr);
     active_ = true;
     ASSERT_EQ(device_->Activate(0), vr::VRInitError_None);
@@ -67,14 +59,14 @@ protected:
   void Stop() {
     active_ = false;
     device_->Deactivate();
-    provider_->Cleanup();
+    folder_.Cleanup();
   }
 
   // Runs host frames at about 90 per second until `done` or the timeout.
   bool RunFramesUntil(const std::function<bool()> &done, std::chrono::milliseconds timeout) {
     return WaitUntil(
         [&] {
-          provider_->RunFrame();
+          folder_.provider()->RunFrame();
           return done();
         },
         timeout);
@@ -85,20 +77,17 @@ protected:
     return std::find(lines.begin(), lines.end(), line) != lines.end();
   }
 
-  // Members end in reverse: the module is unloaded before its folder goes.
   DriverFolder folder_;
-  devhost::DevHost host_;
-  devhost::DriverModule module_;
-  vr::IServerTrackedDeviceProvider *provider_ = nullptr;
+  devhost::DevHost &host_ = folder_.host;
   vr::ITrackedDeviceServerDriver *device_ = nullptr;
   bool active_ = false;
 };
 
 TEST_F(PoseRoad, ModuleLoadsFromItsDriverFolderAndRunsItsLifecycle) {
   Start();
-  EXPECT_NE(module_.libraryPath().find("win64"), std::string::npos) << module_.libraryPath();
+  EXPECT_NE(folder_.module().libraryPath().find("win64"), std::string::npos) << folder_.module().libraryPath();
   EXPECT_EQ(host_.EventsOf(Event::Kind::ComponentCreated).size(), 4u);
-  for (int frame = 0; frame < 10; ++frame) provider_->RunFrame();
+  for (int frame = 0; frame < 10; ++frame) folder_.provider()->RunFrame();
   Stop();
   EXPECT_EQ(host_.AddedDevice(), device_);
 }

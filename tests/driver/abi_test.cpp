@@ -8,6 +8,7 @@
 
 #include "driver/controller_driver.h"
 #include "driver/device_provider.h"
+#include "tests/common/call_slot.h"
 #include "tools/host/dev_host.h"
 
 namespace {
@@ -79,14 +80,6 @@ TEST(AbiLayout, EnumValuesAndVersionStrings) {
   EXPECT_STREQ(vr::IVRDriverInput_Version, "IVRDriverInput_003");
   EXPECT_STREQ(vr::IVRProperties_Version, "IVRProperties_001");
   EXPECT_STREQ(vr::IVRDriverLog_Version, "IVRDriverLog_001");
-}
-
-// Calls vtable entry `slot` of `object` the way a host compiled elsewhere does:
-// through the raw table, with `this` as the first argument.
-template <typename R, typename... Args> R CallSlot(void *object, int slot, Args... args) {
-  using Fn = R (*)(void *, Args...);
-  void **vtable = *static_cast<void ***>(object);
-  return reinterpret_cast<Fn>(vtable[slot])(object, args...);
 }
 
 TEST(AbiSlots, ProviderSlotsInHostOrder) {

@@ -10,7 +10,7 @@
 
 #include "pose/pose_exchange.h"
 
-#include "tests/support/driver_folder.h"
+#include "tests/common/driver_folder.h"
 
 namespace {
 using devhost::Event;

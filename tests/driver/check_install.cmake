@@ -1,11 +1,4 @@
 # `cmake --install` into an empty folder gives the driver folder the host loads.
-# What the host reads from the folder, checked in the installed copy.
-set(ENV{VK5_TEST_DRIVER_FOLDER} ${root})
-execute_process(COMMAND ${FOLDER_TESTS} --gtest_filter=DriverFolder* --gtest_brief=1 RESULT_VARIABLE rc
-                OUTPUT_VARIABLE out ERROR_VARIABLE out)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "the installed folder fails the folder tests:\n${out}")
-endif()
 file(REMOVE_RECURSE ${PREFIX})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX} RESULT_VARIABLE rc OUTPUT_QUIET)
 if(NOT rc EQUAL 0)

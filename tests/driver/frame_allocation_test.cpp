@@ -9,7 +9,7 @@
 #include "ble/input_latches.h"
 #include "driver/controller_driver.h"
 #include "pose/pose_exchange.h"
-#include "tests/support/quiet_host.h"
+#include "tests/common/quiet_host.h"
 
 namespace {
 std::atomic<long> allocations{0};

@@ -9,7 +9,7 @@
 #include "driver/controller_driver.h"
 #include "pose/exchange_lock.h"
 #include "pose/pose_exchange.h"
-#include "tests/support/second_view.h"
+#include "tests/common/second_view.h"
 #include "tools/host/dev_host.h"
 
 namespace {

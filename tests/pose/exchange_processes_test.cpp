@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "pose/pose_exchange.h"
-#include "tests/support/second_view.h"
+#include "tests/common/second_view.h"
 
 extern char **environ;
 

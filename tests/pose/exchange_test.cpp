@@ -7,7 +7,7 @@
 
 #include "pose/exchange_lock.h"
 #include "pose/pose_exchange.h"
-#include "tests/support/second_view.h"
+#include "tests/common/second_view.h"
 
 #ifndef _WIN32
 #include <cstdio>

@@ -18,6 +18,7 @@
 
 #include "pose/helper_process.h"
 #include "pose/posix/process_calls.h"
+#include "tests/common/temp_folder.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -25,21 +26,22 @@ using Clock = std::chrono::steady_clock;
 
 pid_t lastSignalled = 0;
 
+// Ends the helper behind the stop's back and reaps it; false if it was not ours to reap.
+bool KillAndReap(pid_t pid) {
+  ::kill(pid, SIGKILL);
+  int status = 0;
+  return waitpid(pid, &status, 0) == pid;
+}
+
 class HelperProcess : public ::testing::Test {
 protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "vk5-helper-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    probe_ = dir_ / "pose_getter";
     fs::copy_file(VK5_HELPER_PROBE, probe_);
     saved_ = processCalls;
   }
   void TearDown() override {
     processCalls = saved_;
     TerminatePoseGetter();
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
 
   // The descriptors the started probe reports, once it has written them.
@@ -54,7 +56,8 @@ protected:
     return fds;
   }
 
-  fs::path dir_, probe_;
+  TempFolder dir_{"vk5-helper"};
+  fs::path probe_ = dir_.path() / "pose_getter";
   ProcessCalls saved_{};
 };
 
@@ -88,9 +91,7 @@ TEST_F(HelperProcess, AHelperThatCannotBeSignalledIsReportedAtOnce) {
   EXPECT_FALSE(TerminatePoseGetter());
   EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
   ASSERT_GT(lastSignalled, 0);
-  ::kill(lastSignalled, SIGKILL);
-  int status = 0;
-  EXPECT_EQ(waitpid(lastSignalled, &status, 0), lastSignalled);
+  EXPECT_TRUE(KillAndReap(lastSignalled));
 }
 
 // A helper that does not end when killed (stuck in the kernel) holds the
@@ -107,9 +108,7 @@ TEST_F(HelperProcess, AHelperThatDoesNotEndHoldsTheStopForABoundedTime) {
   const auto took = Clock::now() - start;
   EXPECT_GE(took, kHelperStopWait - std::chrono::milliseconds(50));
   EXPECT_LT(took, kHelperStopWait + std::chrono::seconds(4));
-  ::kill(lastSignalled, SIGKILL);
-  int status = 0;
-  EXPECT_EQ(waitpid(lastSignalled, &status, 0), lastSignalled);
+  EXPECT_TRUE(KillAndReap(lastSignalled));
 }
 
 // The host reaped the helper itself (its own SIGCHLD handling) and the id may
@@ -133,9 +132,7 @@ TEST_F(HelperProcess, AHelperReapedByTheHostIsNotSignalledByItsOldId) {
   ASSERT_TRUE(SpawnPoseGetter(probe_.string()));
   ReportedDescriptors();
   ASSERT_GT(spawned, 0);
-  ::kill(spawned, SIGKILL);
-  int status = 0;
-  ASSERT_EQ(waitpid(spawned, &status, 0), spawned);
+  ASSERT_TRUE(KillAndReap(spawned));
 
   const Clock::time_point start = Clock::now();
   EXPECT_TRUE(TerminatePoseGetter()) << "it has ended, which is what the stop is for";

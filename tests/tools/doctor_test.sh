@@ -2,15 +2,7 @@
 # vk5-doctor against the pistol simulator on a private bus, and with no bus at all.
 set -euo pipefail
 doctor=$1 sim=$2
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAILED: $*"; exit 1; }
+source "$(dirname "$0")/harness.sh"
 
 # No bus at all: a clear verdict, quickly.
 start=$SECONDS

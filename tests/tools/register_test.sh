@@ -3,15 +3,7 @@
 # unpacked driver folder, against a registry in a temporary home.
 set -euo pipefail
 doctor=$1 built_folder=$2
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAILED: $*"; exit 1; }
+source "$(dirname "$0")/harness.sh"
 expect() { grep -qF -- "$1" <<<"$out" || fail "output lacks \"$1\":"$'\n'"$out"; }
 
 folder=$work/drivers/vantorelle_k5

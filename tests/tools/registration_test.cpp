@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "tests/common/temp_folder.h"
 #include "tools/doctor/path_registry.h"
 #include "tools/doctor/registration.h"
 
@@ -146,18 +147,10 @@ TEST(RegistryText, RefusesWhatIsNotAPathRegistry) {
 // A registry file in a temporary folder of its own.
 class RegistryFile : public ::testing::Test {
 protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("vk5-registry-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    file_ = dir_ / "openvrpaths.vrpath";
-  }
   void TearDown() override {
+    // A case that made the file read-only leaves it removable again.
     std::error_code ec;
     fs::permissions(file_, fs::perms::owner_read | fs::perms::owner_write, ec);
-    fs::remove_all(dir_, ec);
   }
   void Write(const std::string &text) { std::ofstream(file_, std::ios::binary) << text; }
   static std::string Read(const fs::path &p) {
@@ -165,11 +158,11 @@ protected:
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   }
   size_t FilesInDir() const {
-    return static_cast<size_t>(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()));
+    return static_cast<size_t>(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()));
   }
 
-  fs::path dir_;
-  fs::path file_;
+  TempFolder dir_{"vk5-registry"};
+  fs::path file_ = dir_.path() / "openvrpaths.vrpath";
 };
 
 TEST_F(RegistryFile, RegisterKeepsABackupAndLeavesNothingHalfWritten) {

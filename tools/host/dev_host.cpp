@@ -72,22 +72,21 @@ void DevHost::ClearEvents() {
   events_.clear();
 }
 
-bool DevHost::WaitForLog(const std::string &line, std::chrono::milliseconds timeout, size_t count) const {
-  std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&] {
-    size_t seen = 0;
-    for (const Event &e : events_)
-      if (e.kind == Event::Kind::Log && e.text == line) ++seen;
-    return seen >= count;
-  });
-}
-
-size_t DevHost::CountLog(const std::string &line) const {
-  std::lock_guard lock(mutex_);
+size_t DevHost::CountLogLocked(const std::string &line) const {
   size_t seen = 0;
   for (const Event &e : events_)
     if (e.kind == Event::Kind::Log && e.text == line) ++seen;
   return seen;
+}
+
+bool DevHost::WaitForLog(const std::string &line, std::chrono::milliseconds timeout, size_t count) const {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] { return CountLogLocked(line) >= count; });
+}
+
+size_t DevHost::CountLog(const std::string &line) const {
+  std::lock_guard lock(mutex_);
+  return CountLogLocked(line);
 }
 
 std::string DevHost::ComponentName(vr::VRInputComponentHandle_t handle) const {
@@ -99,23 +98,7 @@ std::string DevHost::ComponentName(vr::VRInputComponentHandle_t handle) const {
 
 void *DevHost::GetGenericInterface(const char *pchInterfaceVersion, vr::EVRInitError *peError) {
   const std::string version = pchInterfaceVersion ? pchInterfaceVersion : "";
-  void *found = nullptr;
-  if (!withheld_.count(version)) {
-    if (version == vr::IVRServerDriverHost_Version)
-      found = static_cast<vr::IVRServerDriverHost *>(this);
-    else if (version == vr::IVRSettings_Version)
-      found = static_cast<vr::IVRSettings *>(this);
-    else if (version == vr::IVRProperties_Version)
-      found = static_cast<vr::IVRProperties *>(this);
-    else if (version == vr::IVRDriverLog_Version)
-      found = static_cast<vr::IVRDriverLog *>(this);
-    else if (version == vr::IVRDriverManager_Version)
-      found = static_cast<vr::IVRDriverManager *>(this);
-    else if (version == vr::IVRResources_Version)
-      found = static_cast<vr::IVRResources *>(this);
-    else if (version == vr::IVRDriverInput_Version)
-      found = static_cast<vr::IVRDriverInput *>(this);
-  }
+  void *found = withheld_.count(version) ? nullptr : Offered(version.c_str());
   if (peError) *peError = found ? vr::VRInitError_None : vr::VRInitError_Init_InterfaceNotFound;
   Event e{Event::Kind::InterfaceRequest};
   e.text = version;
@@ -146,12 +129,6 @@ void DevHost::TrackedDevicePoseUpdated(uint32_t unWhichDevice, const vr::DriverP
   Record(std::move(e));
 }
 
-vr::ETrackedPropertyError DevHost::ReadPropertyBatch(vr::PropertyContainerHandle_t, vr::PropertyRead_t *pBatch,
-                                                     uint32_t unBatchEntryCount) {
-  for (uint32_t i = 0; pBatch && i < unBatchEntryCount; ++i) pBatch[i].eError = vr::TrackedProp_UnknownProperty;
-  return vr::TrackedProp_Success;
-}
-
 vr::ETrackedPropertyError DevHost::WritePropertyBatch(vr::PropertyContainerHandle_t ulContainerHandle,
                                                       vr::PropertyWrite_t *pBatch, uint32_t unBatchEntryCount) {
   for (uint32_t i = 0; pBatch && i < unBatchEntryCount; ++i) {
@@ -175,12 +152,7 @@ vr::ETrackedPropertyError DevHost::WritePropertyBatch(vr::PropertyContainerHandl
   return vr::TrackedProp_Success;
 }
 
-vr::EVRInputError DevHost::CreateBooleanComponent(vr::PropertyContainerHandle_t ulContainer, const char *pchName,
-                                                  vr::VRInputComponentHandle_t *pHandle) {
-  Event e{Event::Kind::ComponentCreated};
-  e.text = pchName ? pchName : "";
-  e.handle = ulContainer;
-  e.tag = 0xFFFFFFFF; // boolean
+vr::EVRInputError DevHost::AddComponent(Event e, vr::VRInputComponentHandle_t *pHandle) {
   {
     std::lock_guard lock(mutex_);
     const vr::VRInputComponentHandle_t handle = nextHandle_++;
@@ -192,6 +164,15 @@ vr::EVRInputError DevHost::CreateBooleanComponent(vr::PropertyContainerHandle_t 
   return vr::VRInputError_None;
 }
 
+vr::EVRInputError DevHost::CreateBooleanComponent(vr::PropertyContainerHandle_t ulContainer, const char *pchName,
+                                                  vr::VRInputComponentHandle_t *pHandle) {
+  Event e{Event::Kind::ComponentCreated};
+  e.text = pchName ? pchName : "";
+  e.handle = ulContainer;
+  e.tag = 0xFFFFFFFF; // boolean
+  return AddComponent(std::move(e), pHandle);
+}
+
 vr::EVRInputError DevHost::CreateScalarComponent(vr::PropertyContainerHandle_t ulContainer, const char *pchName,
                                                  vr::VRInputComponentHandle_t *pHandle, vr::EVRScalarType eType,
                                                  vr::EVRScalarUnits eUnits) {
@@ -200,15 +181,7 @@ vr::EVRInputError DevHost::CreateScalarComponent(vr::PropertyContainerHandle_t u
   e.handle = ulContainer;
   e.tag = static_cast<uint32_t>(eType);
   e.size = static_cast<uint32_t>(eUnits);
-  {
-    std::lock_guard lock(mutex_);
-    const vr::VRInputComponentHandle_t handle = nextHandle_++;
-    components_.emplace_back(handle, e.text);
-    if (pHandle) *pHandle = handle;
-    e.number = static_cast<int64_t>(handle);
-  }
-  Record(std::move(e));
-  return vr::VRInputError_None;
+  return AddComponent(std::move(e), pHandle);
 }
 
 vr::EVRInputError DevHost::UpdateBooleanComponent(vr::VRInputComponentHandle_t ulComponent, bool bNewValue,

@@ -3,7 +3,7 @@
 // interface. Only the methods the helper calls have their real signatures; the
 // slots before them are declared as placeholders so every called method sits
 // at the runtime's slot index. The slot numbers are pinned by
-// tests/pose_getter/client_abi_test.cpp.
+// tests/tools/pose_getter/client_abi_test.cpp.
 #pragma once
 
 #include <cstdint>

@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/pose_getter/fake_vrclient/fake_runtime.h"
-#include "tests/support/driver_folder.h"
+#include "tests/common/driver_folder.h"
+#include "tests/tools/pose_getter/fake_vrclient/fake_runtime.h"
 #include "tools/pose_getter/opentrack_datagram.h"
 #include "tools/pose_getter/pose_datagram.h"
 

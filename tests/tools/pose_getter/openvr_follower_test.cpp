@@ -2,7 +2,7 @@
 // finding the device, mirroring its pose, and waiting for a runtime quietly.
 #include <gtest/gtest.h>
 
-#include "tests/pose_getter/fake_vrclient/fake_runtime.h"
+#include "tests/tools/pose_getter/fake_vrclient/fake_runtime.h"
 #include "tools/pose_getter/openvr_follower.h"
 
 namespace {

@@ -6,7 +6,8 @@
 #include <mutex>
 #include <string>
 
-#include "tests/pose_getter/fake_vrclient/fake_vrclient_control.h"
+#include "tests/tools/pose_getter/fake_vrclient/fake_vrclient_control.h"
+#include "tests/tools/pose_getter/fake_vrclient/unused_slots.h"
 #include "tools/pose_getter/openvr_client.h"
 
 #ifdef _WIN32
@@ -32,19 +33,8 @@ FakeVrCounters counters{};
 int lastOrigin = -1;
 uint32_t lastCount = 0;
 
-class FakeSystem final : public vrclient::IVRSystem {
+class FakeSystem final : public SystemUnusedSlots {
 public:
-  void Unused0() override {}
-  void Unused1() override {}
-  void Unused2() override {}
-  void Unused3() override {}
-  void Unused4() override {}
-  void Unused5() override {}
-  void Unused6() override {}
-  void Unused7() override {}
-  void Unused8() override {}
-  void Unused9() override {}
-  void Unused10() override {}
   void GetDeviceToAbsoluteTrackingPose(vrclient::ETrackingUniverseOrigin origin, float, vr::TrackedDevicePose_t *poses,
                                        uint32_t count) override {
     std::lock_guard lock(mutex);
@@ -53,11 +43,6 @@ public:
     lastCount = count;
     for (uint32_t i = 0; i < count && i < vr::k_unMaxTrackedDeviceCount; ++i) poses[i] = devices[i].pose;
   }
-  void Unused12() override {}
-  void Unused13() override {}
-  void Unused14() override {}
-  void Unused15() override {}
-  void Unused16() override {}
   vr::TrackedDeviceIndex_t GetTrackedDeviceIndexForControllerRole(vr::ETrackedControllerRole role) override {
     std::lock_guard lock(mutex);
     for (uint32_t i = 0; i < vr::k_unMaxTrackedDeviceCount; ++i)
@@ -76,12 +61,6 @@ public:
     std::lock_guard lock(mutex);
     return index < vr::k_unMaxTrackedDeviceCount && devices[index].pose.bDeviceIsConnected;
   }
-  void Unused21() override {}
-  void Unused22() override {}
-  void Unused23() override {}
-  void Unused24() override {}
-  void Unused25() override {}
-  void Unused26() override {}
   uint32_t GetStringTrackedDeviceProperty(vr::TrackedDeviceIndex_t index, vr::ETrackedDeviceProperty prop, char *value,
                                           uint32_t size, vr::ETrackedPropertyError *error) override {
     std::lock_guard lock(mutex);

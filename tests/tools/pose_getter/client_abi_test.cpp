@@ -5,29 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/common/call_slot.h"
+#include "tests/tools/pose_getter/fake_vrclient/unused_slots.h"
 #include "tools/pose_getter/openvr_client.h"
 
 namespace {
-// Calls vtable entry `slot` the way the runtime's own code compiled elsewhere does.
-template <typename R, typename... Args> R CallSlot(void *object, int slot, Args... args) {
-  using Fn = R (*)(void *, Args...);
-  void **vtable = *static_cast<void ***>(object);
-  return reinterpret_cast<Fn>(vtable[slot])(object, args...);
-}
-
-class RecordingSystem final : public vrclient::IVRSystem {
+// Records calls into the slots beside the methods the helper calls, so a shifted slot shows.
+class RecordingSystem final : public SystemUnusedSlots {
 public:
   std::string calls;
   void Unused0() override { calls += "0 "; }
-  void Unused1() override {}
-  void Unused2() override {}
-  void Unused3() override {}
-  void Unused4() override {}
-  void Unused5() override {}
-  void Unused6() override {}
-  void Unused7() override {}
-  void Unused8() override {}
-  void Unused9() override {}
   void Unused10() override { calls += "10 "; }
   void GetDeviceToAbsoluteTrackingPose(vrclient::ETrackingUniverseOrigin origin, float prediction,
                                        vr::TrackedDevicePose_t *poses, uint32_t count) override {
@@ -35,9 +22,6 @@ public:
     if (prediction == 0.0f && poses) poses[0].bPoseIsValid = true;
   }
   void Unused12() override { calls += "12 "; }
-  void Unused13() override {}
-  void Unused14() override {}
-  void Unused15() override {}
   void Unused16() override { calls += "16 "; }
   vr::TrackedDeviceIndex_t GetTrackedDeviceIndexForControllerRole(vr::ETrackedControllerRole role) override {
     return static_cast<vr::TrackedDeviceIndex_t>(40 + role);
@@ -50,10 +34,6 @@ public:
   }
   bool IsTrackedDeviceConnected(vr::TrackedDeviceIndex_t index) override { return index == 5; }
   void Unused21() override { calls += "21 "; }
-  void Unused22() override {}
-  void Unused23() override {}
-  void Unused24() override {}
-  void Unused25() override {}
   void Unused26() override { calls += "26 "; }
   uint32_t GetStringTrackedDeviceProperty(vr::TrackedDeviceIndex_t, vr::ETrackedDeviceProperty prop, char *value,
                                           uint32_t size, vr::ETrackedPropertyError *error) override {

@@ -2,48 +2,38 @@
 
 // An installed fake runtime in a folder of its own: the path registry naming
 // it, and the fake client library where the host's loader looks for it.
-#include <atomic>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <system_error>
 
-#include "tests/pose_getter/fake_vrclient/fake_vrclient_control.h"
+#include "tests/common/temp_folder.h"
+#include "tests/tools/pose_getter/fake_vrclient/fake_vrclient_control.h"
 #include "tools/pose_getter/client_library.h"
 
 class FakeRuntime {
 public:
-  FakeRuntime() {
-    static std::atomic<int> serial{0};
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    dir_ = std::filesystem::temp_directory_path() /
-           ("vk5-runtime-" + std::to_string(stamp) + "-" + std::to_string(serial++));
-    std::filesystem::create_directories(dir_);
-  }
-  ~FakeRuntime() {
-    UnloadClientLibrary(library_);
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
+  FakeRuntime() = default;
+  // The library is unloaded before its folder goes.
+  ~FakeRuntime() { UnloadClientLibrary(library_); }
   FakeRuntime(const FakeRuntime &) = delete;
   FakeRuntime &operator=(const FakeRuntime &) = delete;
 
   // As $XDG_CONFIG_HOME, it leads the host's loader to this runtime.
-  std::string ConfigHome() const { return dir_.string(); }
+  std::string ConfigHome() const { return dir_.path().string(); }
   // Where the follower is told to look for the path registry.
-  std::string RegistryFile() const { return (dir_ / "openvr" / "openvrpaths.vrpath").string(); }
+  std::string RegistryFile() const { return (dir_.path() / "openvr" / "openvrpaths.vrpath").string(); }
 
   // Writes the registry and lays out the client library; true when the fake
   // is loaded and reset.
   bool Install() {
-    const std::string runtime = (dir_ / "runtime").string();
+    const std::string runtime = (dir_.path() / "runtime").string();
     const std::filesystem::path library = ClientLibraryPath(runtime);
     std::error_code ec;
     std::filesystem::create_directories(library.parent_path(), ec);
     std::filesystem::copy_file(VK5_FAKE_VRCLIENT_PATH, library, std::filesystem::copy_options::overwrite_existing, ec);
     if (ec) return false;
-    std::filesystem::create_directories(dir_ / "openvr", ec);
+    std::filesystem::create_directories(dir_.path() / "openvr", ec);
     std::ofstream(RegistryFile()) << "{\n  \"config\" : [ \"" << Escaped(runtime) << "\" ],\n  \"runtime\" : [ \""
                                   << Escaped(runtime) << "\" ],\n  \"version\" : 1\n}\n";
     library_ = LoadClientLibrary(library.string());
@@ -80,6 +70,6 @@ private:
     return out;
   }
 
-  std::filesystem::path dir_;
+  TempFolder dir_{"vk5-runtime"};
   LibraryHandle library_ = nullptr;
 };
