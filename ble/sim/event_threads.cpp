@@ -50,7 +50,9 @@ void EventThreads::Run() {
     }
     auto first = queue_.begin();
     if (first->first > Clock::now()) {
-      wake_.wait_until(lock, first->first);
+      // A copy: while this thread waits, another may run and erase the entry.
+      const Clock::time_point due = first->first;
+      wake_.wait_until(lock, due);
       continue;
     }
     std::function<void()> work = std::move(first->second);
