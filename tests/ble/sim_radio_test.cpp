@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "ble/sim/event_threads.h"
 #include "ble/sim/radio.h"
 #include "support/blocking_wait.h"
 
@@ -294,3 +295,15 @@ TEST_F(SimRadio, ReadingPastTheEndOfAValueRaisesOutOfBounds) {
 }
 
 } // namespace
+
+// Every idle thread waits for the same delayed entry; the one that runs it
+// erases it while the others are still waking from their wait on its time.
+TEST(SimEventThreads, DelayedWorkAwaitedByEveryThreadRunsOnce) {
+  for (int round = 0; round < 20; ++round) {
+    ble::sim::EventThreads threads(4);
+    std::atomic<int> ran{0};
+    threads.Post([&] { ++ran; }, std::chrono::milliseconds(3));
+    threads.WaitIdle();
+    EXPECT_EQ(ran.load(), 1);
+  }
+}
