@@ -21,14 +21,7 @@ for f in "$bin/vk5-host" "$bin/pistol-sim" "$driver/driver.vrdrivermanifest"; do
   [[ -e "$f" ]] || { echo "demo-bluetooth: missing $f (build the release preset)" >&2; exit 1; }
 done
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source scripts/lib/scratch.sh
 
 # A bus of our own: nothing on the machine's system bus is touched.
 dbus-daemon --session --nofork --print-address=1 >"$work/bus" 2>/dev/null &

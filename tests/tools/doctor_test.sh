@@ -2,7 +2,7 @@
 # vk5-doctor against the pistol simulator on a private bus, and with no bus at all.
 set -euo pipefail
 doctor=$1 sim=$2
-source "$(dirname "$0")/harness.sh"
+source "$(dirname "$0")/../../scripts/lib/scratch.sh"
 
 # No bus at all: a clear verdict, quickly.
 start=$SECONDS

@@ -3,7 +3,7 @@
 # unpacked driver folder, against a registry in a temporary home.
 set -euo pipefail
 doctor=$1 built_folder=$2
-source "$(dirname "$0")/harness.sh"
+source "$(dirname "$0")/../../scripts/lib/scratch.sh"
 expect() { grep -qF -- "$1" <<<"$out" || fail "output lacks \"$1\":"$'\n'"$out"; }
 
 folder=$work/drivers/vantorelle_k5

@@ -1,4 +1,4 @@
-# Sourced by the tools' shell tests: a scratch folder, removed on exit with
+# Sourced by the demo scripts and the tools' shell tests: a scratch folder, removed on exit with
 # the background programs listed in pids ended first, and fail().
 work=$(mktemp -d)
 pids=()
