@@ -5,9 +5,10 @@ set(VK5_DRIVER_FOLDER ${CMAKE_BINARY_DIR}/${VK5_DRIVER_NAME})
 set(VK5_DRIVER_BIN ${VK5_DRIVER_FOLDER}/bin/${VK5_PLATFORM_FOLDER})
 
 file(COPY ${PROJECT_SOURCE_DIR}/resources/driver.vrdrivermanifest DESTINATION ${VK5_DRIVER_FOLDER})
-# resources/art holds the drawings the icons are rendered from: not for the host.
-file(COPY ${PROJECT_SOURCE_DIR}/resources/input ${PROJECT_SOURCE_DIR}/resources/localization
-          ${PROJECT_SOURCE_DIR}/resources/icons ${PROJECT_SOURCE_DIR}/resources/driver.vrresources
+# resources/art holds the drawings the icons and the model are made from: not for the host.
+set(_vk5_resource_dirs input localization icons rendermodels settings)
+list(TRANSFORM _vk5_resource_dirs PREPEND ${PROJECT_SOURCE_DIR}/resources/ OUTPUT_VARIABLE _vk5_resource_paths)
+file(COPY ${_vk5_resource_paths} ${PROJECT_SOURCE_DIR}/resources/driver.vrresources
      DESTINATION ${VK5_DRIVER_FOLDER}/resources)
 
 set(_vk5_driver_targets driver_vantorelle_k5)
@@ -29,7 +30,8 @@ install(TARGETS ${_vk5_driver_targets}
         LIBRARY DESTINATION ${VK5_DRIVER_NAME}/bin/${VK5_PLATFORM_FOLDER}
         RUNTIME DESTINATION ${VK5_DRIVER_NAME}/bin/${VK5_PLATFORM_FOLDER})
 install(FILES resources/driver.vrdrivermanifest LICENSE DESTINATION ${VK5_DRIVER_NAME})
-install(DIRECTORY resources/input resources/localization resources/icons DESTINATION ${VK5_DRIVER_NAME}/resources)
+list(TRANSFORM _vk5_resource_dirs PREPEND resources/ OUTPUT_VARIABLE _vk5_resource_install)
+install(DIRECTORY ${_vk5_resource_install} DESTINATION ${VK5_DRIVER_NAME}/resources)
 install(FILES resources/driver.vrresources DESTINATION ${VK5_DRIVER_NAME}/resources)
 
 # `cmake --build <dir> --target package_driver` zips the installed folder.

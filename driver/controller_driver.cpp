@@ -9,6 +9,11 @@ constexpr const char *kInputProfilePath = "{vantorelle_k5}/input/vantorelle_k5_c
 constexpr const char *kControllerType = "aaa_vantorelle_k5_controller";
 constexpr int32_t kRoleHint = vr::TrackedControllerRole_Stylus; // a role that is neither hand
 constexpr int32_t kHandSelectionPriority = 999999;
+// What the dashboard draws and lists; the status window picks its icons by the
+// model number. The model lives in the folder's resources/rendermodels.
+constexpr const char *kRenderModelName = "{vantorelle_k5}vantorelle_k5_pistol";
+constexpr const char *kModelNumber = "Vantorelle K5";
+constexpr const char *kManufacturerName = "Vantorelle";
 } // namespace
 
 vr::EVRInitError ControllerDriver::Activate(uint32_t unObjectId) {
@@ -26,6 +31,9 @@ vr::EVRInitError ControllerDriver::Activate(uint32_t unObjectId) {
     properties->SetStringProperty(container, vr::Prop_ControllerType_String, kControllerType);
     properties->SetInt32Property(container, vr::Prop_ControllerRoleHint_Int32, kRoleHint);
     properties->SetInt32Property(container, vr::Prop_ControllerHandSelectionPriority_Int32, kHandSelectionPriority);
+    properties->SetStringProperty(container, vr::Prop_RenderModelName_String, kRenderModelName);
+    properties->SetStringProperty(container, vr::Prop_ModelNumber_String, kModelNumber);
+    properties->SetStringProperty(container, vr::Prop_ManufacturerName_String, kManufacturerName);
   }
 
   vr::IVRDriverInput *input = vr::VRDriverInput();

@@ -1,14 +1,19 @@
 #!/usr/bin/env python3
 """Renders the driver folder's status icons and the README pictures from our SVGs.
 
-The status icons (resources/icons/vantorelle_k5_*.png, 32x32 with a 64x64 @2x
-twin) are composed from the layers of resources/art/pistol_status.svg. The
+The status icons (resources/icons/vantorelle_k5_*.png, 32x32 with 64x64 twins
+under both hi-DPI names, @2x and _2x) are composed from the layers of resources/art/pistol_status.svg. The
 README pictures in docs/ show every status icon, and the binding UI image with
 the profile's binding_image_points marked on it.
 
-The PNGs are committed so that building the driver folder needs no image
+The render model (resources/rendermodels/vantorelle_k5_pistol: OBJ, MTL and
+texture) is made from the side drawing resources/art/pistol_model.svg: each
+convex part extruded across the pistol, in metres, with its origin at the grip
+point, the muzzle along -Z and +Y up: the frame of the pose the driver reports.
+
+The PNGs and the model are committed so that building the driver folder needs no image
 tool; run this script after changing an SVG. `--check` renders in memory and
-fails when a committed PNG's pixels differ (the test suite runs it).
+fails when a committed PNG's pixels or a model file differ (the test suite runs it).
 
 Only the SVG we draw is understood: polygon, rect, circle and path with
 absolute M/L/Z, solid fills, the even-odd rule. Standard library only.
@@ -28,6 +33,9 @@ ART = ROOT / "resources" / "art" / "pistol_status.svg"
 BINDING_UI = ROOT / "resources" / "icons" / "vantorelle_k5_bindingui.svg"
 PROFILE = ROOT / "resources" / "input" / "vantorelle_k5_controller_profile.json"
 ICONS = ROOT / "resources" / "icons"
+MODEL_ART = ROOT / "resources" / "art" / "pistol_model.svg"
+MODEL_NAME = "vantorelle_k5_pistol"
+MODEL_DIR = ROOT / "resources" / "rendermodels" / MODEL_NAME
 DOCS = ROOT / "docs"
 SVG_NS = "{http://www.w3.org/2000/svg}"
 SUPERSAMPLE = 4
@@ -43,6 +51,7 @@ STATES = {
     "ready_alert": [("pistol", 1.0), ("alert", 1.0)],
     "not_ready": [("pistol", 0.55), ("error", 1.0)],
     "standby": [("pistol", 0.45), ("standby", 1.0)],
+    "standby_alert": [("pistol", 0.45), ("standby", 1.0), ("alert", 1.0)],
     "ready_low": [("pistol", 1.0), ("low", 1.0)],
 }
 
@@ -208,14 +217,113 @@ def binding_ui_picture():
     return canvas.png()
 
 
+# Texture cells of the render model, one colour each, left to right.
+SHADES = {
+    "slide": (0.20, 0.21, 0.23),
+    "frame": (0.13, 0.13, 0.14),
+    "grip": (0.30, 0.25, 0.20),
+    "trigger": (0.85, 0.20, 0.20),
+    "button": (0.20, 0.45, 0.90),
+}
+CELL = 8
+
+
+def model_parts():
+    """The drawing's parts as (name, points in mm, width in mm, shade), and the grip point."""
+    root = ET.parse(MODEL_ART).getroot()
+    parts, grip = [], None
+    for element in root.iter():
+        tag = element.tag.replace(SVG_NS, "")
+        if tag == "polygon":
+            numbers = [float(v) for v in re.split(r"[ ,]+", element.get("points").strip())]
+            points = list(zip(numbers[0::2], numbers[1::2]))
+            parts.append((element.get("id"), points, float(element.get("data-width")), element.get("data-shade")))
+        elif tag == "circle" and element.get("id") == "grip_point":
+            grip = (float(element.get("cx")), float(element.get("cy")))
+    if grip is None:
+        raise SystemExit(f"{MODEL_ART}: no grip_point")
+    return parts, grip
+
+
+def to_model(point, grip, x):
+    """Drawing mm (muzzle right, y down) to model metres (muzzle -Z, +Y up)."""
+    return (x / 1000, -(point[1] - grip[1]) / 1000, -(point[0] - grip[0]) / 1000)
+
+
+def prism_faces(name, points, count):
+    """Outward faces of a convex polygon extruded along X, as vertex indices from `count`.
+    Vertices: the right cap (+X) first, then the left cap."""
+    area = sum(x0 * y1 - x1 * y0 for (x0, y0), (x1, y1) in zip(points, points[1:] + points[:1]))
+    signs = {
+        (x1 - x0) * (y2 - y1) - (y1 - y0) * (x2 - x1) > 0
+        for (x0, y0), (x1, y1), (x2, y2) in zip(points, points[1:] + points[:2], points[2:] + points[:2])
+    }
+    if len(signs) != 1:
+        raise SystemExit(f"{MODEL_ART}: part {name} is not convex")
+    n = len(points)
+    order = list(range(n)) if area < 0 else list(reversed(range(n)))
+    right = [count + i for i in order]
+    left = [count + n + i for i in order]
+    faces = [[right[0], right[i], right[i + 1]] for i in range(1, n - 1)]
+    faces += [[left[0], left[i + 1], left[i]] for i in range(1, n - 1)]
+    for i in range(n):
+        j = (i + 1) % n
+        faces += [[right[i], left[i], left[j]], [right[i], left[j], right[j]]]
+    return faces
+
+
+def face_normal(a, b, c):
+    u = [b[i] - a[i] for i in range(3)]
+    v = [c[i] - a[i] for i in range(3)]
+    n = (u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0])
+    length = math.sqrt(sum(c * c for c in n)) or 1.0
+    return tuple(c / length for c in n)
+
+
+def render_model():
+    parts, grip = model_parts()
+    shades = list(SHADES)
+    obj = [f"# {MODEL_NAME}: metres, origin at the grip point, muzzle along -Z, +Y up.", f"mtllib {MODEL_NAME}.mtl"]
+    vertices, texcoords, normals = [], [], []
+    for name, points, width, shade in parts:
+        count = len(vertices)
+        vertices += [to_model(p, grip, width / 2) for p in points] + [to_model(p, grip, -width / 2) for p in points]
+        texcoords.append(((shades.index(shade) + 0.5) / len(shades), 0.5))
+        obj += [f"o {name}", "usemtl pistol"]
+        lines = []
+        for face in prism_faces(name, points, count):
+            normals.append(face_normal(*(vertices[i] for i in face)))
+            vt, vn = len(texcoords), len(normals)
+            lines.append("f " + " ".join(f"{i + 1}/{vt}/{vn}" for i in face))
+        obj += lines
+    header = [f"v {x:.4f} {y:.4f} {z:.4f}" for x, y, z in vertices]
+    header += [f"vt {u:.4f} {v:.4f}" for u, v in texcoords]
+    header += [f"vn {x:.4f} {y:.4f} {z:.4f}" for x, y, z in normals]
+    obj = obj[:2] + header + obj[2:]
+    mtl = ["newmtl pistol", "Ka 0 0 0", "Kd 1 1 1", "Ks 0.2 0.2 0.2", "Ns 20", f"map_Kd {MODEL_NAME}.png"]
+    canvas = Canvas(CELL * len(shades), CELL)
+    for i, shade in enumerate(shades):
+        x0 = i * CELL
+        canvas.fill([[(x0, 0), (x0 + CELL, 0), (x0 + CELL, CELL), (x0, CELL)]], SHADES[shade], 1.0)
+    return {
+        MODEL_DIR / f"{MODEL_NAME}.obj": ("\n".join(obj) + "\n").encode(),
+        MODEL_DIR / f"{MODEL_NAME}.mtl": ("\n".join(mtl) + "\n").encode(),
+        MODEL_DIR / f"{MODEL_NAME}.png": canvas.png(),
+    }
+
+
 def outputs():
     layers, _ = load_layers(ART)
     files = {}
     for state in STATES:
         files[ICONS / f"vantorelle_k5_{state}.png"] = status_icon(layers, state, 32)
-        files[ICONS / f"vantorelle_k5_{state}@2x.png"] = status_icon(layers, state, 64)
+        # The documentation names the @2x twin, the host's own drivers ship _2x.
+        large = status_icon(layers, state, 64)
+        files[ICONS / f"vantorelle_k5_{state}@2x.png"] = large
+        files[ICONS / f"vantorelle_k5_{state}_2x.png"] = large
     files[DOCS / "status-icons.png"] = status_strip(layers)
     files[DOCS / "binding-ui.png"] = binding_ui_picture()
+    files.update(render_model())
     return files
 
 
@@ -246,7 +354,9 @@ def main():
     stale = []
     for path, data in outputs().items():
         if args.check:
-            if not path.exists() or png_pixels(path.read_bytes()) != png_pixels(data):
+            committed = path.read_bytes() if path.exists() else None
+            same = committed == data if path.suffix != ".png" else png_pixels(committed or b"") == png_pixels(data)
+            if not same:
                 stale.append(path.relative_to(ROOT))
         else:
             path.parent.mkdir(parents=True, exist_ok=True)

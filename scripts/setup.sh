@@ -7,7 +7,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libcli11-dev nlohmann-json3-dev libfmt-dev
   libsystemd-dev dbus-daemon python3-dbusmock
-  zip
+  zip assimp-utils
 )
 if [[ "${VK5_WITH_WINDOWS:-1}" == 1 ]]; then
   packages+=(mingw-w64 wine64)

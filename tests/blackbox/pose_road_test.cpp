@@ -132,7 +132,7 @@ TEST_F(PoseRoad, HelperBesideTheModuleIsStartedAndItsPosesReachTheHost) {
 TEST_F(PoseRoad, MissingHelperIsLoggedAndTheDeviceStillActivates) {
   Start();
   EXPECT_TRUE(Logged(kStartFailedLine));
-  EXPECT_EQ(host_.EventsOf(Event::Kind::Property).size(), 4u);
+  EXPECT_EQ(host_.EventsOf(Event::Kind::Property).size(), 7u);
   EXPECT_EQ(host_.EventsOf(Event::Kind::ComponentCreated).size(), 4u);
 
   // Nobody writes the block: the host sees an untracked, disconnected device.

@@ -59,7 +59,7 @@ TEST(BringUp, WithoutTheHelperActivationLogsTheFailedStartAndStillSucceeds) {
   EXPECT_EQ(device->Activate(0), vr::VRInitError_None);
   EXPECT_EQ(LinesSince(folder.host, initLines), std::vector<std::string>{"CreateProcess failed."});
   EXPECT_EQ(LogsBeforeFirstProperty(folder.host), initLines + 1);
-  EXPECT_EQ(folder.host.EventsOf(Kind::Property).size(), 4u);
+  EXPECT_EQ(folder.host.EventsOf(Kind::Property).size(), 7u);
   EXPECT_EQ(folder.host.EventsOf(Kind::ComponentCreated).size(), 4u);
 
   // The exchange is open all the same: its zeroed block reads as no pose.

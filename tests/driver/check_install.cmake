@@ -7,7 +7,9 @@ endif()
 set(root ${PREFIX}/vantorelle_k5)
 foreach(file driver.vrdrivermanifest LICENSE bin/${PLATFORM}/${MODULE_FILE} bin/${PLATFORM}/${HELPER_FILE}
              bin/${PLATFORM}/${DOCTOR_FILE} resources/driver.vrresources resources/icons/vantorelle_k5_bindingui.svg
-             resources/input/vantorelle_k5_controller_profile.json resources/localization/localization.json)
+             resources/input/vantorelle_k5_controller_profile.json resources/localization/localization.json
+             resources/settings/default.vrsettings
+             resources/rendermodels/vantorelle_k5_pistol/vantorelle_k5_pistol.obj)
   if(NOT EXISTS ${root}/${file})
     message(FATAL_ERROR "installed folder lacks ${file}")
   endif()

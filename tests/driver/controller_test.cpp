@@ -49,7 +49,7 @@ TEST(ControllerWithoutProperties, ActivationSkipsThePropertiesAndGoesOn) {
   provider.Cleanup();
 }
 
-TEST_F(Controller, ActivationWritesFourPropertiesThenFourComponents) {
+TEST_F(Controller, ActivationWritesTheFixedPropertiesThenTheNamesThenFourComponents) {
   ASSERT_EQ(controller->Activate(3), vr::VRInitError_None);
   EXPECT_EQ(controller->objectId, 3u);
 
@@ -58,11 +58,12 @@ TEST_F(Controller, ActivationWritesFourPropertiesThenFourComponents) {
     if (e.kind == K::Property) order.push_back("prop " + std::to_string(e.number));
     if (e.kind == K::ComponentCreated) order.push_back(e.text);
   }
-  EXPECT_EQ(order, (std::vector<std::string>{"prop 1037", "prop 7000", "prop 3007", "prop 7002", "/input/fire/value",
-                                             "/input/fire/click", "/input/eject_mag/click", "/input/load_mag/click"}));
+  EXPECT_EQ(order, (std::vector<std::string>{"prop 1037", "prop 7000", "prop 3007", "prop 7002", "prop 1003",
+                                             "prop 1001", "prop 1005", "/input/fire/value", "/input/fire/click",
+                                             "/input/eject_mag/click", "/input/load_mag/click"}));
 
   const auto props = host.EventsOf(K::Property);
-  ASSERT_EQ(props.size(), 4u);
+  ASSERT_EQ(props.size(), 7u);
   EXPECT_EQ(props[0].stringValue, "{vantorelle_k5}/input/vantorelle_k5_controller_profile.json");
   EXPECT_EQ(props[0].size, props[0].stringValue.size() + 1);
   EXPECT_EQ(props[0].tag, 5u);
@@ -71,6 +72,13 @@ TEST_F(Controller, ActivationWritesFourPropertiesThenFourComponents) {
   EXPECT_EQ(props[2].tag, 2u);
   EXPECT_EQ(props[2].size, 4u);
   EXPECT_EQ(props[3].value, 999999);
+  EXPECT_EQ(props[4].stringValue, "{vantorelle_k5}vantorelle_k5_pistol");
+  EXPECT_EQ(props[5].stringValue, "Vantorelle K5");
+  EXPECT_EQ(props[6].stringValue, "Vantorelle");
+  for (std::size_t i = 4; i < props.size(); ++i) {
+    EXPECT_EQ(props[i].tag, 5u) << "string";
+    EXPECT_EQ(props[i].size, props[i].stringValue.size() + 1) << "with its terminator";
+  }
   for (const auto &p : props) EXPECT_EQ(p.handle, 0x1003u) << "container of device 3";
 
   const auto components = host.EventsOf(K::ComponentCreated);

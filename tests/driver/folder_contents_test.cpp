@@ -1,7 +1,7 @@
 // Everything the host reads from the driver folder besides the module: every
 // JSON file parses, every {vantorelle_k5}/ path names a file that is there,
-// icons have the sizes the status window needs, the SVGs parse, and every
-// binding names only what the profile declares.
+// icons have the sizes the status window needs and the SVGs parse. The
+// bindings and the render model have tests of their own.
 #include <cctype>
 #include <cstdint>
 #include <filesystem>
@@ -24,7 +24,6 @@ namespace fs = std::filesystem;
 using json = nlohmann::json;
 
 const std::string kToken = "{vantorelle_k5}/";
-const std::set<std::string> kSources = {"/input/fire", "/input/eject_mag", "/input/load_mag", "/pose/raw"};
 
 std::string ReadAll(const fs::path &p) {
   std::ifstream in(p, std::ios::binary);
@@ -140,7 +139,7 @@ std::map<std::string, std::string> ParseXml(const std::string &s, std::string &r
 }
 
 TEST(DriverFolderFiles, EveryJsonFileParsesAndEveryDriverPathIsThere) {
-  const std::vector<fs::path> files = FolderFiles({".json", ".vrdrivermanifest", ".vrresources"});
+  const std::vector<fs::path> files = FolderFiles({".json", ".vrdrivermanifest", ".vrresources", ".vrsettings"});
   EXPECT_GE(files.size(), 8u) << "manifest, resources, profile, localization and four binding files";
   int paths = 0;
   for (const fs::path &file : files) {
@@ -157,12 +156,17 @@ TEST(DriverFolderFiles, EveryJsonFileParsesAndEveryDriverPathIsThere) {
   EXPECT_FALSE(fs::exists(Resources() / "art")) << "the icons' drawings are not for the host";
 }
 
-TEST(DriverFolderFiles, StatusIconsCoverEveryStateInBothSizes) {
+// The status window looks the icons up by the device's model number and falls
+// back to its class; the hi-DPI twin is named two ways, @2x as the
+// documentation says and _2x as the host's own drivers ship it.
+TEST(DriverFolderFiles, StatusIconsCoverEveryStateInBothSizesUnderBothSections) {
   const json resources = Load(Resources() / "driver.vrresources");
   EXPECT_EQ(resources.at("jsonid"), "vrresources");
-  const json &icons = resources.at("statusicons").at("Controller");
+  const json &sections = resources.at("statusicons");
+  EXPECT_EQ(sections.size(), 2u);
+  EXPECT_EQ(sections.at("Vantorelle K5"), sections.at("Controller")) << "the fallback shows the same icons";
   std::set<std::string> states;
-  for (const auto &[state, path] : icons.items()) {
+  for (const auto &[state, path] : sections.at("Vantorelle K5").items()) {
     states.insert(state);
     const fs::path icon = Resolve(path.get<std::string>());
     ASSERT_EQ(icon.extension(), ".png") << state;
@@ -170,18 +174,28 @@ TEST(DriverFolderFiles, StatusIconsCoverEveryStateInBothSizes) {
     EXPECT_TRUE(small.png) << icon;
     EXPECT_EQ(small.width, 32u) << icon;
     EXPECT_EQ(small.height, 32u) << icon;
-    fs::path twin = icon;
-    twin.replace_filename(icon.stem().string() + "@2x.png");
-    const PngSize large = ReadPngSize(twin);
-    EXPECT_TRUE(large.png) << twin;
-    EXPECT_EQ(large.width, 64u) << twin;
-    EXPECT_EQ(large.height, 64u) << twin;
+    for (const char *suffix : {"@2x.png", "_2x.png"}) {
+      fs::path twin = icon;
+      twin.replace_filename(icon.stem().string() + suffix);
+      const PngSize large = ReadPngSize(twin);
+      EXPECT_TRUE(large.png) << twin;
+      EXPECT_EQ(large.width, 64u) << twin;
+      EXPECT_EQ(large.height, 64u) << twin;
+      EXPECT_EQ(ReadAll(twin), ReadAll(twin.parent_path() / (icon.stem().string() + "@2x.png"))) << twin;
+    }
   }
   std::set<std::string> expected;
   for (const char *state :
-       {"Off", "Searching", "SearchingAlert", "Ready", "ReadyAlert", "NotReady", "Standby", "AlertLow"})
+       {"Off", "Searching", "SearchingAlert", "Ready", "ReadyAlert", "NotReady", "Standby", "StandbyAlert", "AlertLow"})
     expected.insert(std::string("Prop_NamedIconPathDevice") + state + "_String");
   EXPECT_EQ(states, expected);
+}
+
+TEST(DriverFolderFiles, DefaultSettingsEnableTheDriverOutsideSafeMode) {
+  const json settings = Load(Resources() / "settings" / "default.vrsettings");
+  EXPECT_EQ(settings.at("driver_vantorelle_k5").at("enable"), true);
+  EXPECT_EQ(settings.at("driver_vantorelle_k5").at("blocked_by_safe_mode"), false);
+  EXPECT_EQ(Load(Profile()).at("should_show_binding_errors"), true);
 }
 
 TEST(DriverFolderFiles, SvgsParseAndBindingPointsLieOnTheImage) {
@@ -208,87 +222,6 @@ TEST(DriverFolderFiles, SvgsParseAndBindingPointsLieOnTheImage) {
       EXPECT_TRUE(x >= x0 && x <= x0 + w && y >= y0 && y <= y0 + h) << name << " points off the image";
     }
   }
-}
-
-// Which component an input of a binding mode reads, so that a binding cannot
-// ask for a value the profile does not offer.
-const std::map<std::string, std::string> kInputComponent = {{"click", "click"}, {"pull", "value"}};
-
-void CheckBindingFile(const fs::path &file, std::set<std::string> &used) {
-  const json binding = Load(file);
-  const json sources = Load(Profile()).at("input_source");
-  EXPECT_EQ(binding.at("controller_type"), "aaa_vantorelle_k5_controller") << file;
-  for (const auto &[set, content] : binding.at("bindings").items()) {
-    for (const json &pose : content.value("poses", json::array())) {
-      const std::string path = pose.at("path");
-      EXPECT_TRUE(path.ends_with("/pose/raw")) << file << ": " << path;
-      used.insert("/pose/raw");
-    }
-    for (const json &source : content.value("sources", json::array())) {
-      const std::string path = source.at("path");
-      const std::string name = path.substr(path.rfind("/input/"));
-      ASSERT_TRUE(kSources.count(name)) << file << " binds " << path;
-      used.insert(name);
-      for (const auto &[input, output] : source.at("inputs").items()) {
-        ASSERT_TRUE(kInputComponent.count(input)) << file << ": " << path << " reads " << input;
-        EXPECT_TRUE(sources.at(name).value(kInputComponent.at(input), false))
-            << file << ": " << path << " reads " << input << ", which the profile does not declare";
-      }
-    }
-  }
-}
-
-TEST(DriverFolderFiles, BindingsNameOnlyTheThreeInputsAndThePose) {
-  const json profile = Load(Profile());
-  std::set<std::string> declared;
-  for (const auto &[name, source] : profile.at("input_source").items()) declared.insert(name);
-  ASSERT_EQ(declared, kSources);
-
-  std::set<std::string> apps;
-  for (const json &entry : profile.at("default_bindings")) {
-    apps.insert(entry.at("app_key"));
-    const fs::path file = Profile().parent_path() / entry.at("binding_url").get<std::string>();
-    std::set<std::string> used;
-    CheckBindingFile(file, used);
-    EXPECT_EQ(used, kSources) << file << " leaves an input unbound";
-    EXPECT_EQ(Load(file).at("app_key"), entry.at("app_key")) << file;
-  }
-  EXPECT_EQ(apps, (std::set<std::string>{"openvr.component.vrcompositor", "openvr.tool.steamvr_environments"}));
-
-  std::set<std::string> legacyUsed;
-  CheckBindingFile(Resolve(profile.at("legacy_binding")), legacyUsed);
-  EXPECT_EQ(legacyUsed, kSources);
-  const json legacy = Load(Resolve(profile.at("legacy_binding"))).at("bindings").at("/actions/legacy");
-  std::set<std::string> outputs;
-  for (const json &source : legacy.at("sources"))
-    for (const auto &[input, output] : source.at("inputs").items()) outputs.insert(output.at("output"));
-  EXPECT_TRUE(outputs.count("/actions/legacy/in/right_axis1_press") &&
-              outputs.count("/actions/legacy/in/right_axis1_value"))
-      << "legacy applications see a trigger: click and value";
-}
-
-TEST(DriverFolderFiles, RemappingConvertsTheCommonControllersOntoOurInputs) {
-  const json remapping = Load(Resolve(Load(Profile()).at("remapping")));
-  EXPECT_EQ(remapping.at("to_controller_type"), "aaa_vantorelle_k5_controller");
-  std::set<std::string> from;
-  for (const json &layout : remapping.at("layouts")) {
-    const std::string type = layout.at("from_controller_type");
-    from.insert(type);
-    EXPECT_TRUE(layout.at("priority").is_number_integer()) << type;
-    std::set<std::string> targets;
-    for (const json &rule : layout.at("remappings")) {
-      EXPECT_TRUE(rule.at("from").at("path").is_string()) << type;
-      if (rule.value("remapping_mode", "replace") == "delete") continue;
-      const std::string to = rule.at("to").at("path");
-      const size_t at = to.find("/input/") != std::string::npos ? to.rfind("/input/") : to.rfind("/pose/");
-      ASSERT_NE(at, std::string::npos) << type << ": " << to;
-      EXPECT_TRUE(kSources.count(to.substr(at))) << type << " remaps onto " << to;
-      targets.insert(to.substr(at));
-    }
-    EXPECT_TRUE(targets.count("/input/fire") && targets.count("/input/eject_mag") && targets.count("/pose/raw"))
-        << type << " does not reach the trigger, eject and the pose";
-  }
-  EXPECT_EQ(from, (std::set<std::string>{"vive_controller", "knuckles", "oculus_touch", "khr_simple_controller"}));
 }
 
 } // namespace

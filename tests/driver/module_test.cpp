@@ -1,4 +1,5 @@
 // The built module, loaded and driven the way the host does it.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -43,7 +44,15 @@ TEST(Module, RunsFromInitToCleanup) {
   const std::vector<std::string> lines = host.LogLines();
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.front(), "Initializing controller");
-  EXPECT_EQ(host.EventsOf(K::Property).size(), 4u);
+  // The four fixed properties keep their order; the names come after them.
+  std::vector<int64_t> written;
+  std::vector<std::string> names;
+  for (const auto &e : host.EventsOf(K::Property)) {
+    written.push_back(e.number);
+    if (written.size() > 4) names.push_back(e.stringValue);
+  }
+  EXPECT_EQ(written, (std::vector<int64_t>{1037, 7000, 3007, 7002, 1003, 1001, 1005}));
+  EXPECT_EQ(names, (std::vector<std::string>{"{vantorelle_k5}vantorelle_k5_pistol", "Vantorelle K5", "Vantorelle"}));
   EXPECT_EQ(host.EventsOf(K::ComponentCreated).size(), 4u);
   EXPECT_TRUE(host.EventsOf(K::BooleanUpdate).empty()) << "no button was pressed";
 }
