@@ -214,7 +214,7 @@ RegistryOutcome Edit(const fs::path &registry, const fs::path &folder, bool add)
     fs::remove(fresh, ec);
     return Refuse("the new file " + Utf8(fresh) + " failed beside the old one: " + why + ".");
   }
-  if (!ReplaceFile(fresh, file, why)) {
+  if (!ReplaceInOneStep(fresh, file, why)) {
     fs::remove(fresh, ec);
     return Refuse(Utf8(file) + " cannot be replaced (" + why + ").");
   }

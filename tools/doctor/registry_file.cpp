@@ -97,7 +97,7 @@ bool WriteLike(const fs::path &file, const std::string &text, const fs::path &li
 #endif
 }
 
-bool ReplaceFile(const fs::path &from, const fs::path &to, std::string &why) {
+bool ReplaceInOneStep(const fs::path &from, const fs::path &to, std::string &why) {
 #ifdef _WIN32
   if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
   why = "error " + std::to_string(GetLastError());

@@ -25,7 +25,7 @@ bool WriteLike(const std::filesystem::path &file, const std::string &text, const
                std::string &why);
 
 // Replaces `to` with `from` in one step, so a reader sees the old file or the new one.
-bool ReplaceFile(const std::filesystem::path &from, const std::filesystem::path &to, std::string &why);
+bool ReplaceInOneStep(const std::filesystem::path &from, const std::filesystem::path &to, std::string &why);
 
 // A path as UTF-8 for messages and the registry, whatever the system's code page.
 std::string Utf8(const std::filesystem::path &p);
