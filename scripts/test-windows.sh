@@ -143,6 +143,38 @@ else
   cmp -s "$scratch/registry.original" "$registry" || fail "a read-only registry was changed"
 fi
 
+stage "registration from folders named outside the ANSI code page under Wine"
+# The installed folder under Greek and Japanese names, registered into the
+# registry exactly as the host writes it on a fresh install (its JSON writer's
+# layout, text mode so CRLF, no newline at the end, the empty list as null).
+# Wine reads Unix file names and arguments in the locale's character set.
+export LC_ALL=C.UTF-8
+wide_parent=$scratch/Ελένη/ドライバー
+mkdir -p "$wide_parent"
+cp -r "$installed" "$wide_parent/"
+wide_installed=$wide_parent/vantorelle_k5
+wide_windows="Z:${wide_installed//\//\\}"
+fresh=$'{\r\n\t"config" : \r\n\t[\r\n\t\t"C:\\\\vr-runtime\\\\config"\r\n\t],\r\n\t"external_drivers" : null,\r\n'
+fresh+=$'\t"jsonid" : "vrpathreg",\r\n\t"log" : \r\n\t[\r\n\t\t"C:\\\\vr-runtime\\\\logs"\r\n\t],\r\n'
+fresh+=$'\t"runtime" : \r\n\t[\r\n\t\t"C:\\\\vr-runtime"\r\n\t],\r\n\t"version" : 1\r\n}'
+if [[ -d $(dirname "$registry") ]]; then
+  chmod u+w "$registry"
+  printf '%s' "$fresh" >"$registry"
+  out=$( (cd "$wide_installed/bin/win64" && timeout --kill-after=10 120 "$wine" ./vk5-doctor.exe --register 2>&1 | tr -d '\r') || true)
+  echo "$out"
+  expect_in "$out" "registered: added $wide_windows"
+  expect_in "$out" "verdict: registered; start the host"
+  printf '%s' "${fresh/null/$'\r\n\t[\r\n\t\t"'"${wide_windows//\\/\\\\}"$'"\r\n\t]'}" >"$scratch/registry.expected"
+  cmp "$scratch/registry.expected" "$registry" || fail "the registry is not the fresh one plus our entry: $(cat "$registry")"
+  printf '%s' "$fresh" | cmp -s - "$registry.vk5-backup" || fail "the backup is not the fresh registry"
+  # The name on the command line, from another folder: the arguments must
+  # arrive whole, not through the ANSI code page.
+  out=$(doctor --unregister --driver-folder "$wide_windows")
+  echo "$out"
+  expect_in "$out" "unregistered: removed $wide_windows"
+  ! grep -qF "vantorelle_k5" "$registry" || fail "the entry is still listed: $(cat "$registry")"
+fi
+
 stage "done"
 echo "windows stage took $((SECONDS - t0)) s"
 exit "$failed"

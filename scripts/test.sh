@@ -25,6 +25,9 @@ for preset in asan tsan release; do
   ctest --preset "$preset" -j "$jobs" || failed=1
 done
 
+stage "what the release module needs (glibc, libstdc++, libraries)"
+scripts/check-module-needs.sh build/release/bin/driver_vantorelle_k5.so || failed=1
+
 stage "no-radio build (the stub a platform without a backend gets)"
 cmake --preset no-radio >/dev/null
 cmake --build --preset no-radio -j "$jobs"

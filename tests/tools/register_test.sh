@@ -69,4 +69,23 @@ expect "registered: added $folder to the host's driver list in $work/home/.confi
 out=$("$doctor" --register --driver-folder "$work" 2>&1) && fail "registered a folder without a manifest"
 expect "holds no driver.vrdrivermanifest"
 "$doctor" --register --unregister >/dev/null 2>&1 && fail "--register and --unregister together were accepted"
+# A folder whose name is not UTF-8 (Latin-1 here) cannot be listed: a message, not an abort.
+latin1=$work/$'Bj\xf6rn'
+mkdir -p "$latin1"
+cp -r "$folder" "$latin1/"
+cp "$registry" "$work/before-latin1"
+out=$("$doctor" --register --driver-folder "$latin1/vantorelle_k5" 2>&1) && fail "registered a name that is not UTF-8"
+expect "is not valid UTF-8"
+cmp -s "$work/before-latin1" "$registry" || fail "a refused name changed the registry"
+
+# The registry exactly as the host writes it on a fresh install: its JSON
+# writer's layout, no newline at the end, and the empty driver list as null.
+fresh=$'{\n\t"config" : \n\t[\n\t\t"/home/u/vr-runtime/config"\n\t],\n\t"external_drivers" : null,\n'
+fresh+=$'\t"jsonid" : "vrpathreg",\n\t"log" : \n\t[\n\t\t"/home/u/vr-runtime/logs"\n\t],\n'
+fresh+=$'\t"runtime" : \n\t[\n\t\t"/home/u/vr-runtime"\n\t],\n\t"version" : 1\n}'
+printf '%s' "$fresh" >"$registry"
+out=$("$doctor" --register 2>&1) || fail "--register on a fresh install's registry failed:"$'\n'"$out"
+expect "verdict: registered; start the host"
+printf '%s' "${fresh/null/$'\n\t[\n\t\t"'"$folder"$'"\n\t]'}" | cmp - "$registry" ||
+  fail "the registry is not the fresh one with our entry: $(cat "$registry")"
 echo "register test passed"

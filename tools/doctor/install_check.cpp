@@ -11,6 +11,7 @@
 #include "pose/exchange_lock.h"
 #include "pose/pose_exchange.h"
 #include "pose/shared_mapping.h"
+#include "tools/doctor/registry_file.h"
 #include "tools/pose_getter/pose_summary.h"
 
 namespace doctor {
@@ -37,14 +38,14 @@ std::vector<Check> CheckDriverFolder(const fs::path &folder) {
   const char *helper = "pose_getter";
 #endif
   std::error_code ec;
-  checks.push_back({module, fs::is_regular_file(bin / module, ec), (bin / module).string()});
+  checks.push_back({module, fs::is_regular_file(bin / module, ec), Utf8(bin / module)});
   const bool helperThere = fs::is_regular_file(bin / helper, ec);
   checks.push_back(
       {helper, helperThere, helperThere ? "beside the driver library" : "missing: the pistol would have no pose"});
   const fs::path profile = folder / "resources" / "input" / "vantorelle_k5_controller_profile.json";
-  checks.push_back({"input profile", fs::is_regular_file(profile, ec), profile.string()});
+  checks.push_back({"input profile", fs::is_regular_file(profile, ec), Utf8(profile)});
   const fs::path config = bin / "pose_getter.cfg";
-  if (fs::is_regular_file(config, ec)) checks.push_back({"pose_getter.cfg", true, "present: " + config.string()});
+  if (fs::is_regular_file(config, ec)) checks.push_back({"pose_getter.cfg", true, "present: " + Utf8(config)});
   return checks;
 }
 

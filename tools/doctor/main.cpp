@@ -2,13 +2,16 @@
 // host against this machine's Bluetooth, prints the driver's lines live with
 // what they mean, checks the installed driver folder and the pose block, and
 // ends with a verdict.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -16,7 +19,14 @@
 #include "tools/doctor/diagnosis.h"
 #include "tools/doctor/install_check.h"
 #include "tools/doctor/registration.h"
+#include "tools/doctor/registry_file.h"
 #include "tools/host/dev_host.h"
+
+#ifdef _WIN32
+#include <windows.h>
+// windows.h first: shellapi.h builds on its types.
+#include <shellapi.h>
+#endif
 
 using namespace std::chrono_literals;
 
@@ -29,9 +39,25 @@ void PrintChecks(const std::vector<doctor::Check> &checks, bool &allOk) {
   }
 }
 
-} // namespace
+// The arguments as UTF-8. Windows hands main them in the ANSI code page, which
+// cannot hold every folder name; the wide command line can.
+std::vector<std::string> Arguments(int argc, char **argv) {
+#ifdef _WIN32
+  (void)argc;
+  (void)argv;
+  std::vector<std::string> args;
+  int count = 0;
+  if (LPWSTR *wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+    for (int i = 0; i < count; ++i) args.push_back(doctor::Utf8(std::filesystem::path(wide[i])));
+    LocalFree(wide);
+  }
+  return args;
+#else
+  return std::vector<std::string>(argv, argv + argc);
+#endif
+}
 
-int main(int argc, char **argv) {
+int Run(std::vector<std::string> args) {
   CLI::App app{"Diagnoses the pistol driver: its installation, the pose block and the Bluetooth link"};
   std::string folder;
   double seconds = 20;
@@ -50,17 +76,25 @@ int main(int argc, char **argv) {
                    "Add the driver folder to the host's driver list (close the host first), then check it");
   app.add_flag("--unregister", unregisterFolder, "Remove the driver folder from the host's driver list")
       ->excludes(registerOption);
-  CLI11_PARSE(app, argc, argv);
-  if (registerFolder || unregisterFolder) return doctor::RunRegistration(registerFolder, folder);
+  app.name(args.empty() ? "vk5-doctor" : args.front());
+  // CLI11 takes the arguments after the program's name, last first.
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  if (!reversed.empty()) reversed.pop_back();
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ParseError &e) {
+    return app.exit(e);
+  }
+  if (registerFolder || unregisterFolder) return doctor::RunRegistration(registerFolder, doctor::FromUtf8(folder));
 
   bool installOk = true;
   if (!skipInstall) {
-    if (folder.empty()) folder = doctor::DriverFolderOfProgram().string();
+    if (folder.empty()) folder = doctor::Utf8(doctor::DriverFolderOfProgram());
     if (folder.empty()) {
       std::printf("installation: no driver folder given (--driver-folder), not checked\n");
     } else {
       std::printf("installation: %s\n", folder.c_str());
-      PrintChecks(doctor::CheckDriverFolder(folder), installOk);
+      PrintChecks(doctor::CheckDriverFolder(doctor::FromUtf8(folder)), installOk);
     }
     std::printf("pose block:\n");
     bool poseOk = true;
@@ -118,4 +152,23 @@ int main(int argc, char **argv) {
   std::printf("\n");
   if (!installOk) std::printf("installation: problems found above\n");
   return verdict == doctor::Verdict::Subscribed && installOk ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+#ifdef _WIN32
+  // Paths are printed as UTF-8.
+  SetConsoleOutputCP(CP_UTF8);
+#endif
+  try {
+    return Run(Arguments(argc, argv));
+  } catch (const std::exception &e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "vk5-doctor: stopped by an unexpected error: %s\n", e.what());
+  } catch (...) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "vk5-doctor: stopped by an unexpected error\n");
+  }
+  return 3;
 }

@@ -9,9 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "tools/doctor/registry_file.h"
 
 namespace doctor {
 
@@ -94,15 +92,6 @@ private:
   const std::string &s_;
 };
 
-std::string Utf8(const fs::path &p) {
-  const std::u8string u = p.u8string();
-  return std::string(u.begin(), u.end());
-}
-
-fs::path FromUtf8(const std::string &s) {
-  return fs::path(std::u8string(s.begin(), s.end()));
-}
-
 // The blanks before position `at` back to the start of its line: the
 // indentation of whatever starts there.
 std::string IndentBefore(const std::string &text, size_t at) {
@@ -139,8 +128,11 @@ std::optional<Layout> Read(const std::string &text, std::string &error) {
     return std::nullopt;
   }
   if (j.contains(kDriversKey)) {
+    // The host writes an empty list as null.
     const json &list = j[kDriversKey];
-    if (!list.is_array() || !std::all_of(list.begin(), list.end(), [](const json &e) { return e.is_string(); })) {
+    const bool names = list.is_null() || (list.is_array() && std::all_of(list.begin(), list.end(),
+                                                                         [](const json &e) { return e.is_string(); }));
+    if (!names) {
       error = std::string("its \"") + kDriversKey + "\" is not a list of folder names";
       return std::nullopt;
     }
@@ -154,7 +146,8 @@ std::optional<Layout> Read(const std::string &text, std::string &error) {
     const Span key = layout.members[k];
     if (json::parse(text.substr(key.begin, key.end - key.begin)) == kDriversKey) layout.drivers = k + 1;
   }
-  if (layout.drivers) layout.entries = scan.Items(layout.members[*layout.drivers].begin, layout.arrayClose);
+  if (layout.drivers && j[kDriversKey].is_array())
+    layout.entries = scan.Items(layout.members[*layout.drivers].begin, layout.arrayClose);
   return layout;
 }
 
@@ -172,65 +165,30 @@ RegistryOutcome Refuse(const std::string &why) {
   return {RegistryChange::Refused, "refused: " + why};
 }
 
-std::optional<std::string> ReadFile(const fs::path &file, std::string &why) {
-  std::error_code ec;
-  if (!fs::exists(file, ec)) {
-    why = file.string() +
-          " does not exist. The host writes it the first time it starts: start the host once, close it, "
-          "then run this again.";
+// The folder as a JSON string; nullopt when its name is not valid UTF-8,
+// which the registry (JSON text) cannot hold.
+std::optional<std::string> FolderJson(const fs::path &folder) {
+  try {
+    return json(Utf8(folder)).dump();
+  } catch (const json::exception &) {
     return std::nullopt;
   }
-  if (!fs::is_regular_file(file, ec)) {
-    why = file.string() + " is not a file.";
-    return std::nullopt;
-  }
-  std::ifstream in(file, std::ios::binary);
-  if (!in.is_open()) {
-    why = file.string() + " cannot be opened for reading.";
-    return std::nullopt;
-  }
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    why = file.string() + " cannot be read.";
-    return std::nullopt;
-  }
-  return text;
-}
-
-bool WriteWhole(const fs::path &file, const std::string &text) {
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  out.close();
-  return !out.fail();
-}
-
-// Replaces `to` with `from` in one step, so a reader sees the old file or the new one.
-bool ReplaceFile(const fs::path &from, const fs::path &to, std::string &why) {
-#ifdef _WIN32
-  if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
-  why = "error " + std::to_string(GetLastError());
-  return false;
-#else
-  std::error_code ec;
-  fs::rename(from, to, ec);
-  why = ec.message();
-  return !ec;
-#endif
-}
-
-bool ReadOnly(const fs::path &file) {
-  std::error_code ec;
-  const fs::perms p = fs::status(file, ec).permissions();
-  return !ec && (p & (fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write)) == fs::perms::none;
 }
 
 RegistryOutcome Edit(const fs::path &registry, const fs::path &folder, bool add) {
+  if (!FolderJson(folder))
+    return Refuse("the folder name " + Utf8(folder) +
+                  " is not valid UTF-8, and the host's registry can only hold UTF-8 names; rename the folder "
+                  "(or its parents) and run this again.");
+  // Through a symbolic link to the file itself: replacing the link would cut
+  // the registry off from wherever the user keeps it.
+  const fs::path file = RegistryTarget(registry);
   std::string why;
-  const std::optional<std::string> text = ReadFile(registry, why);
+  const std::optional<std::string> text = ReadRegistryFile(file, why);
   if (!text) return Refuse(why);
   const RegistryText edit = add ? AddExternalDriver(*text, folder) : RemoveExternalDriver(*text, folder);
   if (!edit.error.empty())
-    return Refuse(registry.string() + " is not the host's path registry (" + edit.error + "); it was left as it was.");
+    return Refuse(Utf8(file) + " is not the host's path registry (" + edit.error + "); it was left as it was.");
 
   std::string notes;
   for (const std::string &other : edit.others)
@@ -238,31 +196,32 @@ RegistryOutcome Edit(const fs::path &registry, const fs::path &folder, bool add)
              "; remove it with: vk5-doctor --unregister --driver-folder \"" + other + "\"";
   if (!edit.changed) {
     return add ? RegistryOutcome{RegistryChange::AlreadyThere,
-                                 "already registered: " + registry.string() + " lists " + folder.string() + notes}
+                                 "already registered: " + Utf8(registry) + " lists " + Utf8(folder) + notes}
                : RegistryOutcome{RegistryChange::WasNotThere,
-                                 "not registered: " + registry.string() + " does not list " + folder.string() + notes};
+                                 "not registered: " + Utf8(registry) + " does not list " + Utf8(folder) + notes};
   }
-  if (ReadOnly(registry))
-    return Refuse(registry.string() + " is read-only; make it writable (or use the host's own registration tool).");
+  if (ReadOnly(file))
+    return Refuse(Utf8(file) + " is read-only; make it writable (or use the host's own registration tool).");
 
-  const fs::path backup = BackupPath(registry);
-  if (!WriteWhole(backup, *text)) return Refuse("the backup " + backup.string() + " cannot be written.");
-  fs::path fresh = registry;
+  const fs::path backup = BackupPath(file);
+  std::error_code ec;
+  // A backup left by another user (a run with sudo) is replaced, not refused.
+  fs::remove(backup, ec);
+  if (!WriteLike(backup, *text, file, why)) return Refuse("the backup " + Utf8(backup) + " failed: " + why + ".");
+  fs::path fresh = file;
   fresh += ".vk5-new";
-  if (!WriteWhole(fresh, edit.text)) {
-    std::error_code ec;
+  if (!WriteLike(fresh, edit.text, file, why)) {
     fs::remove(fresh, ec);
-    return Refuse("the new file " + fresh.string() + " cannot be written beside the old one.");
+    return Refuse("the new file " + Utf8(fresh) + " failed beside the old one: " + why + ".");
   }
-  if (!ReplaceFile(fresh, registry, why)) {
-    std::error_code ec;
+  if (!ReplaceInOneStep(fresh, file, why)) {
     fs::remove(fresh, ec);
-    return Refuse(registry.string() + " cannot be replaced (" + why + ").");
+    return Refuse(Utf8(file) + " cannot be replaced (" + why + ").");
   }
-  const std::string where = " " + std::string(add ? "to" : "from") + " the host's driver list in " + registry.string() +
-                            " (the old file is kept as " + backup.string() + ")";
-  return add ? RegistryOutcome{RegistryChange::Added, "registered: added " + folder.string() + where + notes}
-             : RegistryOutcome{RegistryChange::Removed, "unregistered: removed " + folder.string() + where + notes};
+  const std::string where = " " + std::string(add ? "to" : "from") + " the host's driver list in " + Utf8(registry) +
+                            " (the old file is kept as " + Utf8(backup) + ")";
+  return add ? RegistryOutcome{RegistryChange::Added, "registered: added " + Utf8(folder) + where + notes}
+             : RegistryOutcome{RegistryChange::Removed, "unregistered: removed " + Utf8(folder) + where + notes};
 }
 
 } // namespace
@@ -274,7 +233,8 @@ bool SameFolder(const fs::path &a, const fs::path &b) {
     if (!ec) return same;
   }
   auto spelling = [](const fs::path &p) {
-    std::string s = Utf8(p.lexically_normal().generic_string());
+    const std::u8string generic = p.lexically_normal().generic_u8string();
+    std::string s(generic.begin(), generic.end());
     while (s.size() > 1 && s.back() == '/') s.pop_back();
 #ifdef _WIN32
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -293,7 +253,12 @@ RegistryText AddExternalDriver(const std::string &text, const fs::path &folder) 
     if (SameFolder(FromUtf8(entry), folder)) return out;
     if (NamedLikeOurs(entry)) out.others.push_back(entry);
   }
-  const std::string value = json(Utf8(folder)).dump();
+  const std::optional<std::string> quoted = FolderJson(folder);
+  if (!quoted) {
+    out.error = "the folder name is not valid UTF-8";
+    return out;
+  }
+  const std::string &value = *quoted;
   // Line ends as the file has them.
   const std::string nl = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
   std::string &t = out.text;
@@ -309,9 +274,14 @@ RegistryText AddExternalDriver(const std::string &text, const fs::path &folder) 
     }
     t.insert(last.end, separator + value);
   } else if (layout->drivers) {
+    // An empty list or null: only that token changes. In a file laid out on
+    // lines the list goes on lines of its own, as the host writes a list.
     const Span list = layout->members[*layout->drivers];
-    const std::string indent = IndentBefore(text, layout->members[*layout->drivers - 1].begin);
-    t.replace(list.begin, list.end - list.begin, "[" + nl + indent + OneIndent(indent) + value + nl + indent + "]");
+    const Span key = layout->members[*layout->drivers - 1];
+    const std::string indent = IndentBefore(text, key.begin);
+    const bool onLines = text.rfind('\n', key.begin) != std::string::npos;
+    const std::string open = text[list.begin] == 'n' && onLines ? nl + indent + "[" : "[";
+    t.replace(list.begin, list.end - list.begin, open + nl + indent + OneIndent(indent) + value + nl + indent + "]");
   } else if (!layout->members.empty()) {
     const Span lastKey = layout->members[layout->members.size() - 2];
     const std::string indent = IndentBefore(text, lastKey.begin);

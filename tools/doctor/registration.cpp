@@ -7,6 +7,7 @@
 
 #include "tools/doctor/install_check.h"
 #include "tools/doctor/path_registry.h"
+#include "tools/doctor/registry_file.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -56,13 +57,14 @@ bool IsDriverFolder(const fs::path &folder) {
 fs::path PathRegistryFile(std::string &why) {
 #ifdef _WIN32
   if (fs::path overridden = EnvironmentPath(L"VR_PATHREG_OVERRIDE"); !overridden.empty()) return overridden;
+  // The known-folder API gives the folder as UTF-16, whatever the code page:
+  // a user profile named outside it stays reachable.
+  constexpr GUID kLocalAppData = {0xF1B32785, 0x6FBA, 0x4FCF, {0x9D, 0x55, 0x7B, 0x8E, 0x7F, 0x15, 0x70, 0x91}};
   fs::path local;
-  wchar_t folder[MAX_PATH];
-  if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder))) {
-    local = folder;
-  } else {
-    local = EnvironmentPath(L"LOCALAPPDATA");
-  }
+  PWSTR folder = nullptr;
+  if (SUCCEEDED(SHGetKnownFolderPath(kLocalAppData, 0, nullptr, &folder)) && folder) local = folder;
+  CoTaskMemFree(folder);
+  if (local.empty()) local = EnvironmentPath(L"LOCALAPPDATA");
   if (local.empty()) {
     why = "the local application data folder (%LOCALAPPDATA%) is not known";
     return {};
@@ -127,7 +129,7 @@ int RunRegistration(bool add, fs::path folder) {
   // the host cannot load is not.
   if (add && !IsDriverFolder(folder)) {
     std::printf("refused: %s holds no driver.vrdrivermanifest; name the unpacked vantorelle_k5 folder\n",
-                folder.string().c_str());
+                Utf8(folder).c_str());
     return 1;
   }
   std::string why;
@@ -139,7 +141,7 @@ int RunRegistration(bool add, fs::path folder) {
   if (HostRunning()) {
     std::printf("refused: the host is running (vrserver). Close the host first: it may write %s again while it "
                 "runs or as it closes, undoing the change.\n",
-                registry.string().c_str());
+                Utf8(registry).c_str());
     return 1;
   }
 
@@ -149,7 +151,7 @@ int RunRegistration(bool add, fs::path folder) {
   if (outcome.change == RegistryChange::Refused) return 1;
   if (!add) return 0;
 
-  std::printf("installation: %s\n", folder.string().c_str());
+  std::printf("installation: %s\n", Utf8(folder).c_str());
   bool ok = true;
   for (const Check &c : CheckDriverFolder(folder)) {
     std::printf("  [%s] %-22s %s\n", c.ok ? " ok " : "FAIL", c.what.c_str(), c.detail.c_str());
