@@ -3,10 +3,14 @@
 // receives. The host must show the pose the configuration describes: the
 // followed device composed with the mount, with the velocity of the pistol's
 // origin in tracking space and the angular velocity in the pistol's own frame.
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -162,7 +166,8 @@ void ExpectHostShows(const vr::DriverPose_t &p, const Expected &e, const char *w
   EXPECT_LE(err.angular, kVelocityTolerance) << what;
 }
 
-// The first valid pose the host receives within five seconds.
+// The first valid pose the host receives within 20 s (a helper started under
+// Wine can take seconds to come up).
 bool FirstValidPose(DriverFolder &folder, vr::DriverPose_t &out, const std::function<void()> &eachFrame = {}) {
   return folder.FramesUntilPose(
       [&](const vr::DriverPose_t &p) {
@@ -171,7 +176,7 @@ bool FirstValidPose(DriverFolder &folder, vr::DriverPose_t &out, const std::func
         out = p;
         return true;
       },
-      5s);
+      20s);
 }
 
 void WriteRoom(const fs::path &file, const std::string &room) {
@@ -203,7 +208,9 @@ protected:
     // The helper inherits these: the registry override leads it to the fake
     // runtime, and its own copy of the fake reads its room from the file.
     registryOverride.emplace("VR_PATHREG_OVERRIDE", runtime.RegistryFile().c_str());
-    roomOverride.emplace("VK5_FAKE_VRCLIENT_ROOM", ("@" + roomFile.string()).c_str());
+    std::string room = roomFile.string();
+    room.insert(room.begin(), '@');
+    roomOverride.emplace("VK5_FAKE_VRCLIENT_ROOM", room.c_str());
   }
 
   FakeRuntime runtime;
