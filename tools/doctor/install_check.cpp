@@ -12,6 +12,7 @@
 #include "pose/pose_exchange.h"
 #include "pose/shared_mapping.h"
 #include "tools/doctor/registry_file.h"
+#include "tools/pose_getter/getter_log.h"
 #include "tools/pose_getter/pose_summary.h"
 
 namespace doctor {
@@ -47,6 +48,18 @@ std::vector<Check> CheckDriverFolder(const fs::path &folder) {
   const fs::path config = bin / "pose_getter.cfg";
   if (fs::is_regular_file(config, ec)) checks.push_back({"pose_getter.cfg", true, "present: " + Utf8(config)});
   return checks;
+}
+
+fs::path PoseGetterLogFile(const fs::path &folder) {
+#ifdef _WIN32
+  return folder / "bin" / "win64" / kGetterLogFileName;
+#else
+  return folder / "bin" / "linux64" / kGetterLogFileName;
+#endif
+}
+
+std::vector<std::string> PoseGetterLogLines(const fs::path &folder, std::size_t count) {
+  return LastLogLines(PoseGetterLogFile(folder), count);
 }
 
 std::vector<Check> CheckPoseBlock() {

@@ -94,7 +94,12 @@ int Run(std::vector<std::string> args) {
       std::printf("installation: no driver folder given (--driver-folder), not checked\n");
     } else {
       std::printf("installation: %s\n", folder.c_str());
-      PrintChecks(doctor::CheckDriverFolder(doctor::FromUtf8(folder)), installOk);
+      const std::filesystem::path folderPath = doctor::FromUtf8(folder);
+      PrintChecks(doctor::CheckDriverFolder(folderPath), installOk);
+      const std::vector<std::string> helperLines = doctor::PoseGetterLogLines(folderPath, 10);
+      std::printf("pose helper log: %s\n", doctor::Utf8(doctor::PoseGetterLogFile(folderPath)).c_str());
+      if (helperLines.empty()) std::printf("  (nothing yet: the helper has not run from this folder)\n");
+      for (const std::string &line : helperLines) std::printf("  %s\n", line.c_str());
     }
     std::printf("pose block:\n");
     bool poseOk = true;
