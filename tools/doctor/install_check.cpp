@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <optional>
+#include <sstream>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -11,6 +13,7 @@
 #include "pose/exchange_lock.h"
 #include "pose/pose_exchange.h"
 #include "pose/shared_mapping.h"
+#include "tools/pose_getter/mount_config_edit.h"
 #include "tools/pose_getter/pose_summary.h"
 
 namespace doctor {
@@ -44,8 +47,21 @@ std::vector<Check> CheckDriverFolder(const fs::path &folder) {
   const fs::path profile = folder / "resources" / "input" / "vantorelle_k5_controller_profile.json";
   checks.push_back({"input profile", fs::is_regular_file(profile, ec), profile.string()});
   const fs::path config = bin / "pose_getter.cfg";
-  if (fs::is_regular_file(config, ec)) checks.push_back({"pose_getter.cfg", true, "present: " + config.string()});
+  if (fs::is_regular_file(config, ec)) {
+    checks.push_back({"pose_getter.cfg", true, "present: " + config.string()});
+    checks.push_back(CheckMountCalibration(config));
+  }
   return checks;
+}
+
+Check CheckMountCalibration(const fs::path &config) {
+  std::ifstream in(config, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  // Not calibrated is no fault: a mount measured by hand is as good.
+  if (const std::optional<std::string> note = CalibrationNote(text.str()))
+    return {"mount", true, "calibrated " + *note};
+  return {"mount", true, "not calibrated (offsets by hand or none); pose_getter --calibrate measures them"};
 }
 
 std::vector<Check> CheckPoseBlock() {
