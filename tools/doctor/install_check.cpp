@@ -5,7 +5,6 @@
 #include <cstring>
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -15,6 +14,7 @@
 #include "pose/shared_mapping.h"
 #include "tools/pose_getter/mount_config_edit.h"
 #include "tools/pose_getter/pose_summary.h"
+#include "tools/pose_getter/whole_file.h"
 
 namespace doctor {
 
@@ -55,11 +55,8 @@ std::vector<Check> CheckDriverFolder(const fs::path &folder) {
 }
 
 Check CheckMountCalibration(const fs::path &config) {
-  std::ifstream in(config, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
   // Not calibrated is no fault: a mount measured by hand is as good.
-  if (const std::optional<std::string> note = CalibrationNote(text.str()))
+  if (const std::optional<std::string> note = CalibrationNote(ReadWholeFile(config).value_or("")))
     return {"mount", true, "calibrated " + *note};
   return {"mount", true, "not calibrated (offsets by hand or none); pose_getter --calibrate measures them"};
 }

@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tools/pose_getter/whole_file.h"
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -197,13 +198,6 @@ std::optional<std::string> ReadFile(const fs::path &file, std::string &why) {
   return text;
 }
 
-bool WriteWhole(const fs::path &file, const std::string &text) {
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  out.close();
-  return !out.fail();
-}
-
 // Replaces `to` with `from` in one step, so a reader sees the old file or the new one.
 bool ReplaceFile(const fs::path &from, const fs::path &to, std::string &why) {
 #ifdef _WIN32
@@ -246,10 +240,10 @@ RegistryOutcome Edit(const fs::path &registry, const fs::path &folder, bool add)
     return Refuse(registry.string() + " is read-only; make it writable (or use the host's own registration tool).");
 
   const fs::path backup = BackupPath(registry);
-  if (!WriteWhole(backup, *text)) return Refuse("the backup " + backup.string() + " cannot be written.");
+  if (!WriteWholeFile(backup, *text)) return Refuse("the backup " + backup.string() + " cannot be written.");
   fs::path fresh = registry;
   fresh += ".vk5-new";
-  if (!WriteWhole(fresh, edit.text)) {
+  if (!WriteWholeFile(fresh, edit.text)) {
     std::error_code ec;
     fs::remove(fresh, ec);
     return Refuse("the new file " + fresh.string() + " cannot be written beside the old one.");

@@ -40,29 +40,16 @@ public:
     Say("Three steps follow: the grip, the muzzle, and a level hold. Each waits for Enter and starts after a "
         "countdown; it ends by itself once it has enough.\n");
 
-    std::optional<PivotFit> grip, muzzle;
-    const char *gripPrompt = "\nStep 1 of 3, the grip: rest the heel of the grip on a table (or hold it still in "
-                             "one place) and swing the pistol around it, up and down and from side to side, about "
-                             "30 degrees each way.\n";
-    while (!grip) {
-      if (!Begin(gripPrompt)) return std::nullopt;
-      const PivotStep step = Finish(RecordSwing(), "the heel of the grip");
-      if (step.problem.empty())
-        grip = step.fit;
-      else
-        Reject(step.problem);
-    }
-    const char *muzzlePrompt = "\nStep 2 of 3, the muzzle: put the tip of the barrel against a wall or a table, "
-                               "keep it there, and swing the pistol around it, up and down and from side to side.\n";
-    while (!muzzle) {
-      if (!Begin(muzzlePrompt)) return std::nullopt;
-      PivotStep step = Finish(RecordSwing(), "the muzzle tip");
-      if (step.problem.empty()) step.problem = CheckGripToMuzzle(*grip, *step.fit, s_.limits);
-      if (step.problem.empty())
-        muzzle = step.fit;
-      else
-        Reject(step.problem);
-    }
+    const std::optional<PivotFit> grip =
+        SwingStep("\nStep 1 of 3, the grip: rest the heel of the grip on a table (or hold it still in one place) and "
+                  "swing the pistol around it, up and down and from side to side, about 30 degrees each way.\n",
+                  "the heel of the grip", nullptr);
+    if (!grip) return std::nullopt;
+    const std::optional<PivotFit> muzzle =
+        SwingStep("\nStep 2 of 3, the muzzle: put the tip of the barrel against a wall or a table, keep it there, "
+                  "and swing the pistol around it, up and down and from side to side.\n",
+                  "the muzzle tip", &*grip);
+    if (!muzzle) return std::nullopt;
     const char *levelPrompt = "\nStep 3 of 3, level: hold the pistol still, upright, with the barrel horizontal, "
                               "as if aiming at something at eye height.\n";
     for (;;) {
@@ -71,11 +58,8 @@ public:
       LevelStep step = hold.lost ? LevelStep{{}, 0, LostTrackingProblem(s_.lostLimitSeconds)}
                                  : SolveLevelStep(hold.poses, hold.untracked, *grip, *muzzle, s_.limits);
       if (step.problem.empty()) {
-        const double apart =
-            std::hypot(muzzle->devicePoint[0] - grip->devicePoint[0], muzzle->devicePoint[1] - grip->devicePoint[1],
-                       muzzle->devicePoint[2] - grip->devicePoint[2]);
-        return CalibrationOutcome{step.mount, grip->residualMetres, muzzle->residualMetres, apart,
-                                  step.barrelTiltDegrees};
+        return CalibrationOutcome{step.mount, grip->residualMetres, muzzle->residualMetres,
+                                  PointsApartMetres(*grip, *muzzle), step.barrelTiltDegrees};
       }
       Reject(step.problem);
     }
@@ -195,13 +179,21 @@ private:
     });
   }
 
-  PivotStep Finish(const Recording &r, const char *point) {
-    PivotStep step;
-    if (r.lost)
-      step.problem = LostTrackingProblem(s_.lostLimitSeconds);
-    else
-      step = CheckPivotStep(r.poses, r.untracked, point, s_.limits);
-    return step;
+  // Asked until it passes; nothing when the input ends. The muzzle step
+  // is checked against the grip found before it.
+  std::optional<PivotFit> SwingStep(const char *prompt, const char *point, const PivotFit *grip) {
+    for (;;) {
+      if (!Begin(prompt)) return std::nullopt;
+      const Recording r = RecordSwing();
+      PivotStep step;
+      if (r.lost)
+        step.problem = LostTrackingProblem(s_.lostLimitSeconds);
+      else
+        step = CheckPivotStep(r.poses, r.untracked, point, s_.limits);
+      if (step.problem.empty() && grip) step.problem = CheckGripToMuzzle(*grip, *step.fit, s_.limits);
+      if (step.problem.empty()) return step.fit;
+      Reject(step.problem);
+    }
   }
 
   DeviceFeed &feed_;

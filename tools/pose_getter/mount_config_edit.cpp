@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <system_error>
 #include <vector>
+
+#include "tools/pose_getter/whole_file.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -67,12 +67,6 @@ std::string Numbers(const char *format, double a, double b, double c) {
   return text;
 }
 
-bool WriteWhole(const fs::path &file, const std::string &text) {
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  out.close();
-  return !out.fail();
-}
 } // namespace
 
 std::string WithCalibratedMount(std::string_view text, const MountOffset &mount, std::string_view note) {
@@ -140,18 +134,15 @@ fs::path ConfigBackupPath(const fs::path &config) {
 }
 
 std::string WriteCalibratedMount(const fs::path &config, const MountOffset &mount, std::string_view note) {
-  std::ifstream in(config, std::ios::binary);
-  if (!in) return "cannot read " + config.string();
-  std::stringstream old;
-  old << in.rdbuf();
-  in.close();
-  const std::string text = old.str();
+  const std::optional<std::string> old = ReadWholeFile(config);
+  if (!old) return "cannot read " + config.string();
+  const std::string &text = *old;
   const fs::path backup = ConfigBackupPath(config);
-  if (!WriteWhole(backup, text)) return "cannot write the backup " + backup.string();
+  if (!WriteWholeFile(backup, text)) return "cannot write the backup " + backup.string();
   fs::path fresh = config;
   fresh += ".vk5-new";
   std::error_code ec;
-  if (!WriteWhole(fresh, WithCalibratedMount(text, mount, note))) {
+  if (!WriteWholeFile(fresh, WithCalibratedMount(text, mount, note))) {
     fs::remove(fresh, ec);
     return "cannot write " + fresh.string() + " beside the configuration";
   }

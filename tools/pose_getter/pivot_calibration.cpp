@@ -251,10 +251,13 @@ PivotStep CheckPivotStep(const std::vector<DevicePose> &poses, std::size_t untra
   return step;
 }
 
+double PointsApartMetres(const PivotFit &a, const PivotFit &b) {
+  return Norm(Minus({a.devicePoint[0], a.devicePoint[1], a.devicePoint[2]},
+                    {b.devicePoint[0], b.devicePoint[1], b.devicePoint[2]}));
+}
+
 std::string CheckGripToMuzzle(const PivotFit &grip, const PivotFit &muzzle, const CalibrationLimits &limits) {
-  const Vec apart = Minus({muzzle.devicePoint[0], muzzle.devicePoint[1], muzzle.devicePoint[2]},
-                          {grip.devicePoint[0], grip.devicePoint[1], grip.devicePoint[2]});
-  const double distance = Norm(apart);
+  const double distance = PointsApartMetres(grip, muzzle);
   if (distance >= limits.minGripToMuzzleMetres) return {};
   return Format("The muzzle tip came out only %.1f cm from the grip point (at least %.0f cm expected). Keep the tip of "
                 "the barrel still this time, not the grip.",

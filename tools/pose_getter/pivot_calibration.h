@@ -58,6 +58,7 @@ struct PivotStep {
 // `point` names what was kept still, for the messages ("the heel of the grip").
 PivotStep CheckPivotStep(const std::vector<DevicePose> &poses, std::size_t untrackedSamples, const char *point,
                          const CalibrationLimits &limits);
+double PointsApartMetres(const PivotFit &a, const PivotFit &b);
 // Empty when grip and muzzle are far enough apart to give a direction.
 std::string CheckGripToMuzzle(const PivotFit &grip, const PivotFit &muzzle, const CalibrationLimits &limits);
 
