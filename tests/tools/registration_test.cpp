@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "tests/common/scoped_env.h"
 #include "tests/common/temp_folder.h"
 #include "tools/doctor/path_registry.h"
 #include "tools/doctor/registration.h"
@@ -224,34 +225,6 @@ TEST_F(RegistryFile, AFolderInPlaceOfTheFileIsRefused) {
   EXPECT_EQ(doctor::RegisterDriverFolder(file_, kOurs).change, RegistryChange::Refused);
   EXPECT_TRUE(fs::is_directory(file_));
 }
-
-// Environment changes for one test, undone afterwards.
-class ScopedEnv {
-public:
-  ScopedEnv(const char *name, const char *value) : name_(name) {
-    if (const char *old = std::getenv(name)) old_ = old;
-    Set(value);
-  }
-  ~ScopedEnv() { Set(old_ ? old_->c_str() : nullptr); }
-  ScopedEnv(const ScopedEnv &) = delete;
-  ScopedEnv &operator=(const ScopedEnv &) = delete;
-
-private:
-  void Set(const char *value) {
-#ifdef _WIN32
-    SetEnvironmentVariableA(name_.c_str(), value);
-    _putenv_s(name_.c_str(), value ? value : "");
-#else
-    if (value) {
-      setenv(name_.c_str(), value, 1);
-    } else {
-      unsetenv(name_.c_str());
-    }
-#endif
-  }
-  std::string name_;
-  std::optional<std::string> old_;
-};
 
 TEST(RegistryLocation, FoundWhereTheHostsToolsLook) {
   std::string why;

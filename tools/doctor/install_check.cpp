@@ -12,6 +12,7 @@
 #include "pose/exchange_lock.h"
 #include "pose/pose_exchange.h"
 #include "pose/shared_mapping.h"
+#include "tools/pose_getter/getter_log.h"
 #include "tools/pose_getter/mount_config_edit.h"
 #include "tools/pose_getter/pose_summary.h"
 #include "tools/pose_getter/whole_file.h"
@@ -59,6 +60,18 @@ Check CheckMountCalibration(const fs::path &config) {
   if (const std::optional<std::string> note = CalibrationNote(ReadWholeFile(config).value_or("")))
     return {"mount", true, "calibrated " + *note};
   return {"mount", true, "not calibrated (offsets by hand or none); pose_getter --calibrate measures them"};
+}
+
+fs::path PoseGetterLogFile(const fs::path &folder) {
+#ifdef _WIN32
+  return folder / "bin" / "win64" / kGetterLogFileName;
+#else
+  return folder / "bin" / "linux64" / kGetterLogFileName;
+#endif
+}
+
+std::vector<std::string> PoseGetterLogLines(const fs::path &folder, std::size_t count) {
+  return LastLogLines(PoseGetterLogFile(folder), count);
 }
 
 std::vector<Check> CheckPoseBlock() {

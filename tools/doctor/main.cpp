@@ -61,6 +61,10 @@ int main(int argc, char **argv) {
     } else {
       std::printf("installation: %s\n", folder.c_str());
       PrintChecks(doctor::CheckDriverFolder(folder), installOk);
+      const std::vector<std::string> helperLines = doctor::PoseGetterLogLines(folder, 10);
+      std::printf("pose helper log: %s\n", doctor::PoseGetterLogFile(folder).string().c_str());
+      if (helperLines.empty()) std::printf("  (nothing yet: the helper has not run from this folder)\n");
+      for (const std::string &line : helperLines) std::printf("  %s\n", line.c_str());
     }
     std::printf("pose block:\n");
     bool poseOk = true;

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // What the helper needs from the platform beyond the shared mapping; each
 // platform implements these in its own folder.
@@ -10,8 +11,9 @@
 using UdpSocket = std::intptr_t;
 inline constexpr UdpSocket kNoSocket = -1;
 
-// A datagram socket bound to 127.0.0.1:port; kNoSocket when the port is taken.
-UdpSocket OpenUdpReceiver(uint16_t port);
+// A datagram socket bound to 127.0.0.1:port; kNoSocket when it cannot be
+// had (the port taken, most often), with the system's reason in `why`.
+UdpSocket OpenUdpReceiver(uint16_t port, std::string &why);
 // The size of one datagram received within `timeout` (cut to `capacity`); 0
 // when none came.
 std::size_t ReceiveDatagram(UdpSocket socket, uint8_t *buffer, std::size_t capacity, std::chrono::milliseconds timeout);

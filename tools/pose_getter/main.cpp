@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -18,24 +19,34 @@
 #include "support/module_path.h"
 #include "tools/pose_getter/calibrate_command.h"
 #include "tools/pose_getter/getter_config.h"
+#include "tools/pose_getter/getter_log.h"
 #include "tools/pose_getter/getter_platform.h"
 #include "tools/pose_getter/pose_sources.h"
 #include "tools/pose_getter/pose_summary.h"
 #include "tools/pose_getter/pose_writer.h"
+#include "tools/pose_getter/runtime_paths.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
 
 // Beside the program, never the working directory, which is the host's.
-GetterConfig LoadConfig(std::string &path) {
-  path = JoinPath(ModuleDirectory(), kGetterConfigFileName, kPathSeparator);
-  std::ifstream in(path);
-  if (!in) return {};
+GetterConfig LoadConfig(const std::string &path) {
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) {
+    GetterLog("%s is missing: every key has its default (source = udp)", path.c_str());
+    return {};
+  }
+  std::ifstream in(path, std::ios::binary);
   std::stringstream text;
-  text << in.rdbuf();
+  if (in) text << in.rdbuf();
+  if (!in) {
+    GetterLog("%s cannot be read: every key has its default (source = udp)", path.c_str());
+    return {};
+  }
   std::vector<std::string> problems;
-  GetterConfig config = ParseGetterConfig(text.str(), problems);
-  for (const std::string &p : problems) std::fprintf(stderr, "pose_getter: %s: %s\n", path.c_str(), p.c_str());
+  // Editors on Windows often begin the file with a byte-order mark.
+  GetterConfig config = ParseGetterConfig(WithoutByteOrderMark(text.str()), problems);
+  for (const std::string &p : problems) GetterLog("%s: cannot parse %s; that line is ignored", path.c_str(), p.c_str());
   return config;
 }
 
@@ -45,8 +56,8 @@ public:
   void Write(const PoseRecord &record) override { WritePoseRecord(block_, record); }
   void NoteDropped(uint64_t total) override {
     const Clock::time_point now = Clock::now();
-    if (total == reported_ || now - lastReport_ < std::chrono::seconds(1)) return;
-    std::fprintf(stderr, "pose_getter: %llu malformed datagrams dropped\n", static_cast<unsigned long long>(total));
+    if (total == reported_ || now - lastReport_ < std::chrono::seconds(60)) return;
+    GetterLog("%llu malformed datagrams dropped so far", static_cast<unsigned long long>(total));
     reported_ = total;
     lastReport_ = now;
   }
@@ -121,7 +132,8 @@ int Probe(const GetterConfig &config, const std::string &configPath, double seco
   std::printf("pose_getter probe: source %s", SourceName(config.source));
   if (config.source == GetterConfig::Source::Udp || config.source == GetterConfig::Source::Opentrack)
     std::printf(" on 127.0.0.1:%u", static_cast<unsigned>(config.port));
-  std::printf(" (%s), %.0f s; the shared block is left alone\n", configPath.c_str(), seconds);
+  std::printf(" (%s), %.0f s; the shared block is left alone; each line is the pose as the host will show it\n",
+              configPath.c_str(), seconds);
   std::fflush(stdout);
   ProbeSink sink(seconds);
   RunSource(config, sink);
@@ -130,12 +142,17 @@ int Probe(const GetterConfig &config, const std::string &configPath, double seco
 } // namespace
 
 int main(int argc, char **argv) {
-  std::string configPath;
+  const std::string folder = ModuleDirectory();
+  const std::string configPath = JoinPath(folder, kGetterConfigFileName, kPathSeparator);
+  // The probe is a person at a console: standard error is enough, and the
+  // helper the driver started keeps its log to itself.
+  const bool probe = argc > 1;
+  if (!probe) OpenGetterLog(JoinPath(folder, kGetterLogFileName, kPathSeparator));
   const GetterConfig config = LoadConfig(configPath);
 
-  if (argc > 1 && std::strcmp(argv[1], "--calibrate") == 0)
+  if (probe && std::strcmp(argv[1], "--calibrate") == 0)
     return RunCalibrateCommand(argc - 2, argv + 2, config, configPath);
-  if (argc > 1) {
+  if (probe) {
     double seconds = 10;
     if (std::strcmp(argv[1], "--probe") != 0 || argc > 3 ||
         (argc == 3 && (seconds = std::strtod(argv[2], nullptr), !(seconds > 0 && seconds <= 86400)))) {
@@ -153,11 +170,13 @@ int main(int argc, char **argv) {
   const MappingHandle mapping = CreateNamedMapping(kPoseExchangeName, kPoseExchangeSize);
   void *view = mapping == kNoMapping ? nullptr : MapNamedView(mapping, kPoseExchangeSize);
   if (!view) {
-    std::fprintf(stderr, "pose_getter: cannot open the shared block %s\n", kPoseExchangeName);
+    GetterLog("cannot open the shared block %s: no pose reaches the driver", kPoseExchangeName);
     return 1;
   }
+  GetterLog("started: source %s", SourceName(config.source));
   BlockSink sink(*static_cast<PoseExchangeBlock *>(view));
   RunSource(config, sink);
+  GetterLog("stopped");
 
   UnmapNamedView(view, kPoseExchangeSize);
   CloseNamedMapping(mapping);

@@ -33,6 +33,20 @@ enum ETrackingUniverseOrigin {
 // Init's answer when no server runs: a background application never starts one.
 inline constexpr int kInitErrorNoServerForBackgroundApp = 121;
 
+// The event that asks an application to exit (VREvent_Quit).
+inline constexpr uint32_t kEventQuit = 700;
+
+// Room for one runtime event record: the type comes first, the rest is read by
+// no one here. The runtime's record is 60 bytes with 4-byte packing (Linux)
+// and 64 with 8-byte packing (Windows); kClientEventSize says which.
+struct alignas(8) EventBuffer {
+  uint32_t eventType;
+  unsigned char rest[60];
+};
+
+// Defined by each platform's client library loader.
+extern const uint32_t kClientEventSize;
+
 // The exported factory of the client library.
 using ClientCoreFactoryFn = void *(*)(const char *interfaceName, int *returnCode);
 
@@ -84,6 +98,25 @@ public:
   virtual uint32_t GetStringTrackedDeviceProperty(vr::TrackedDeviceIndex_t index, vr::ETrackedDeviceProperty prop,
                                                   char *value, uint32_t bufferSize,
                                                   vr::ETrackedPropertyError *error) = 0; // 27
+  virtual void Unused28() = 0;
+  // `size` is the caller's event record size; the runtime fills at most that.
+  virtual bool PollNextEvent(EventBuffer *event, uint32_t size) = 0; // 29
+  // Slots 30 to 42: events with poses, controller state, haptics, firmware.
+  virtual void Unused30() = 0;
+  virtual void Unused31() = 0;
+  virtual void Unused32() = 0;
+  virtual void Unused33() = 0;
+  virtual void Unused34() = 0;
+  virtual void Unused35() = 0;
+  virtual void Unused36() = 0;
+  virtual void Unused37() = 0;
+  virtual void Unused38() = 0;
+  virtual void Unused39() = 0;
+  virtual void Unused40() = 0;
+  virtual void Unused41() = 0;
+  virtual void Unused42() = 0;
+  // Tells the runtime that the quit event was seen and the process is exiting.
+  virtual void AcknowledgeQuit_Exiting() = 0; // 43
 
 protected:
   ~IVRSystem() = default;

@@ -29,15 +29,16 @@ OpenVrFollower::~OpenVrFollower() {
 }
 
 bool OpenVrFollower::Connect() {
-  const std::string runtime = FindRuntimeFolder(registryFile_);
-  if (runtime.empty()) {
-    problem_ = "no runtime installed (no path registry at " + registryFile_ + ")";
+  const RuntimeLookup runtime = FindRuntimeFolder(registryFile_);
+  if (runtime.folder.empty()) {
+    problem_ = runtime.problem;
     return false;
   }
-  const std::string path = ClientLibraryPath(runtime);
-  library_ = LoadClientLibrary(path);
+  const std::string path = ClientLibraryPath(runtime.folder);
+  std::string why;
+  library_ = LoadClientLibrary(path, why);
   if (!library_) {
-    problem_ = "cannot load " + path;
+    problem_ = "cannot load " + path + ": " + why;
     return false;
   }
   const auto factory =
@@ -97,16 +98,20 @@ vr::TrackedDeviceIndex_t OpenVrFollower::FindDevice() {
     if (index >= vr::k_unMaxTrackedDeviceCount || IsOwnDevice(index)) return vr::k_unTrackedDeviceIndexInvalid;
     return index;
   }
-  case GetterConfig::Follow::Tracker:
+  case GetterConfig::Follow::Tracker: {
+    // The runtime keeps a switched-off tracker's index (and class) for the
+    // rest of the session, so only a connected one counts.
+    auto connectedTracker = [&](vr::TrackedDeviceIndex_t i) {
+      return system_->GetTrackedDeviceClass(i) == vr::TrackedDeviceClass_GenericTracker &&
+             system_->IsTrackedDeviceConnected(i) && !IsOwnDevice(i);
+    };
     // Stay with the tracker being followed while it is there: one switched on
     // later under a lower index must not take the pistol over.
-    if (device_ < vr::k_unMaxTrackedDeviceCount &&
-        system_->GetTrackedDeviceClass(device_) == vr::TrackedDeviceClass_GenericTracker &&
-        system_->IsTrackedDeviceConnected(device_))
-      return device_;
+    if (device_ < vr::k_unMaxTrackedDeviceCount && connectedTracker(device_)) return device_;
     for (vr::TrackedDeviceIndex_t i = 0; i < vr::k_unMaxTrackedDeviceCount; ++i)
-      if (system_->GetTrackedDeviceClass(i) == vr::TrackedDeviceClass_GenericTracker && !IsOwnDevice(i)) return i;
+      if (connectedTracker(i)) return i;
     return vr::k_unTrackedDeviceIndexInvalid;
+  }
   case GetterConfig::Follow::Serial:
     for (vr::TrackedDeviceIndex_t i = 0; i < vr::k_unMaxTrackedDeviceCount; ++i) {
       if (system_->GetTrackedDeviceClass(i) == vr::TrackedDeviceClass_Invalid) continue;
@@ -140,7 +145,28 @@ std::optional<PoseRecord> OpenVrFollower::Offer(const PoseRecord &record) {
   return record;
 }
 
+bool OpenVrFollower::QuitRequested() {
+  vrclient::EventBuffer event{};
+  while (system_->PollNextEvent(&event, vrclient::kClientEventSize))
+    if (event.eventType == vrclient::kEventQuit) return true;
+  return false;
+}
+
 std::optional<PoseRecord> OpenVrFollower::Poll(Clock::time_point now) {
+  if (hostQuit_) return std::nullopt;
+  if (system_ && QuitRequested()) {
+    // The runtime waits a little longer for a process that says it is going;
+    // the pose goes not valid at once, and the client lets go of the runtime.
+    system_->AcknowledgeQuit_Exiting();
+    hostQuit_ = true;
+    Disconnect();
+    state_ = State::NoRuntime;
+    problem_ = "the host is quitting";
+    PoseRecord last = NotValid();
+    lastOffered_ = last;
+    offered_ = true;
+    return last;
+  }
   if (!system_) {
     if (nextConnect_ && now < *nextConnect_) return Offer(NotValid());
     if (!Connect()) {

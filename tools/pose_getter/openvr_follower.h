@@ -12,7 +12,8 @@
 // Follows one tracked device of the running host as a background application
 // of it: reaches the runtime the way the host's own loader does, finds the
 // device named by the configuration, and turns its pose, moved by the mount
-// offset, into the records to write.
+// offset, into the pistol's pose in tracking space (velocities in tracking
+// space too); RunSource makes the module's record of it.
 class OpenVrFollower {
 public:
   using Clock = std::chrono::steady_clock;
@@ -37,6 +38,9 @@ public:
   Clock::time_point NextPoll(Clock::time_point now) const;
 
   State state() const { return state_; }
+  // Once the host has asked its applications to quit: acknowledged, the
+  // not-valid record handed out, the client shut down; Poll gives nothing more.
+  bool hostQuit() const { return hostQuit_; }
   // Why there is no runtime, for a person: changes only when the reason does.
   const std::string &problem() const { return problem_; }
   vr::TrackedDeviceIndex_t deviceIndex() const { return device_; }
@@ -46,6 +50,7 @@ private:
   void Disconnect();
   vr::TrackedDeviceIndex_t FindDevice();
   bool IsOwnDevice(vr::TrackedDeviceIndex_t index);
+  bool QuitRequested();
   std::optional<PoseRecord> Offer(const PoseRecord &record);
   PoseRecord NotValid() const;
 
@@ -59,6 +64,7 @@ private:
   vrclient::IVRClientCore *core_ = nullptr;
   vrclient::IVRSystem *system_ = nullptr;
   State state_ = State::NoRuntime;
+  bool hostQuit_ = false;
   std::string problem_;
   Clock::duration retryDelay_ = kFirstRetry;
   std::optional<Clock::time_point> nextConnect_;

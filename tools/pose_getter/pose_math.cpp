@@ -65,6 +65,30 @@ PoseRecord ApplyMount(const PoseRecord &followed, const Rotation &mountRotation,
   return out;
 }
 
+PoseRecord RecordForHost(const PoseRecord &pistol) {
+  // The module's step, read as a rigid transform: turn by -kTilt about X,
+  // origin shifted by kShift along the record's +Z. Its inverse on the right
+  // of the pistol pose: record axes = pistol axes turned by +kTilt about X, and
+  // record origin = pistol origin - kShift * (record's +Z in tracking space).
+  constexpr double kTiltDegrees = 30.0;
+  constexpr double kShiftMetres = 0.25;
+  static const Rotation untilt = RotationFromYawPitchRoll({0, kTiltDegrees, 0});
+  const Rotation pistolAxes = RotationOfRecord(pistol);
+  const Rotation record = Multiply(pistolAxes, untilt);
+  PoseRecord out = pistol;
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) out.m[i][j] = static_cast<float>(record.m[i][j]);
+    out.m[i][3] = static_cast<float>(pistol.m[i][3] - kShiftMetres * record.m[i][2]);
+  }
+  // Angular velocity into the pistol's own frame: R^T w.
+  for (int i = 0; i < 3; ++i) {
+    double w = 0;
+    for (int k = 0; k < 3; ++k) w += pistolAxes.m[k][i] * pistol.angularVelocity[k];
+    out.angularVelocity[i] = static_cast<float>(w);
+  }
+  return out;
+}
+
 PoseRecord ApplyMount(const PoseRecord &followed, const MountOffset &mount) {
   return ApplyMount(followed, RotationFromYawPitchRoll(mount.rotation), mount.position);
 }

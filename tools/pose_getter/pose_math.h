@@ -34,3 +34,13 @@ struct MountOffset {
 // and the flags unchanged.
 PoseRecord ApplyMount(const PoseRecord &followed, const Rotation &mountRotation, const double (&mountPosition)[3]);
 PoseRecord ApplyMount(const PoseRecord &followed, const MountOffset &mount);
+
+// The module passes no record to the host unchanged: it turns the record's
+// axes 30 degrees about their own X (forward towards their own -Y) and moves
+// the origin 0.25 m along the record's own +Z, then copies both velocities as
+// they are, and the host reads the angular velocity in the pose's own frame.
+// For a pistol pose in tracking space (velocity of its origin and angular
+// velocity both in tracking space) this is the record that the module turns
+// into exactly that pose: the pistol composed with the inverse of that step,
+// and the angular velocity carried into the pistol's frame. Flags unchanged.
+PoseRecord RecordForHost(const PoseRecord &pistol);

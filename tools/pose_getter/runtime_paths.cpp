@@ -1,6 +1,7 @@
 #include "tools/pose_getter/runtime_paths.h"
 
-#include <cstdlib>
+#include "tools/pose_getter/client_library.h"
+
 #include <fstream>
 #include <sstream>
 
@@ -20,10 +21,7 @@ public:
     if (i_ < s_.size() && s_[i_] == c) return ++i_, true;
     return false;
   }
-  bool Peek(char c) {
-    SkipBlanks();
-    return i_ < s_.size() && s_[i_] == c;
-  }
+  bool AtEnd() const { return i_ == s_.size(); }
 
   bool String(std::string &out) {
     out.clear();
@@ -152,29 +150,57 @@ private:
 };
 } // namespace
 
-std::string FirstRuntimePath(std::string_view registryJson) {
-  JsonReader json(registryJson);
-  if (!json.Take('{') || json.Take('}')) return {};
-  std::string key;
-  do {
-    if (!json.String(key) || !json.Take(':')) return {};
-    if (key != "runtime") {
-      if (!json.SkipValue()) return {};
-      continue;
-    }
-    std::string first;
-    if (!json.Take('[') || json.Peek(']') || !json.String(first)) return {};
-    return first;
-  } while (json.Take(','));
-  return {};
+std::string_view WithoutByteOrderMark(std::string_view text) {
+  constexpr std::string_view kMark = "\xEF\xBB\xBF";
+  return text.substr(0, kMark.size()) == kMark ? text.substr(kMark.size()) : text;
 }
 
-std::string FindRuntimeFolder(const std::string &registryFile) {
-  if (const char *override = std::getenv("VR_OVERRIDE"); override && *override) return override;
-  if (registryFile.empty()) return {};
-  std::ifstream in(registryFile, std::ios::binary);
-  if (!in) return {};
+std::string FirstRuntimePath(std::string_view registryJson, bool *parsed) {
+  bool ignored = false;
+  bool &ok = parsed ? *parsed : ignored;
+  ok = false;
+  // The whole document is read: a file cut short is one the host's own
+  // parser refuses, whatever its first lines say.
+  JsonReader json(WithoutByteOrderMark(registryJson));
+  if (!json.Take('{')) return {};
+  std::string first;
+  if (!json.Take('}')) {
+    std::string key;
+    do {
+      if (!json.String(key) || !json.Take(':')) return {};
+      if (key != "runtime" || !first.empty()) {
+        if (!json.SkipValue()) return {};
+        continue;
+      }
+      if (!json.Take('[')) return {};
+      if (json.Take(']')) continue;
+      if (!json.String(first)) return {};
+      for (std::string other; json.Take(',');)
+        if (!json.String(other)) return {};
+      if (!json.Take(']')) return {};
+    } while (json.Take(','));
+    if (!json.Take('}')) return {};
+  }
+  json.SkipBlanks();
+  if (!json.AtEnd()) return {};
+  ok = true;
+  return first;
+}
+
+std::filesystem::path PathFromUtf8(const std::string &utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+RuntimeLookup FindRuntimeFolder(const std::string &registryFile) {
+  if (std::string override = EnvironmentUtf8("VR_OVERRIDE"); !override.empty()) return {override, {}};
+  if (registryFile.empty()) return {{}, "no runtime installed (no home folder to look for its path registry in)"};
+  std::ifstream in(PathFromUtf8(registryFile), std::ios::binary);
+  if (!in) return {{}, "no runtime installed (no path registry at " + registryFile + ")"};
   std::stringstream text;
   text << in.rdbuf();
-  return FirstRuntimePath(text.str());
+  bool parsed = false;
+  std::string first = FirstRuntimePath(text.str(), &parsed);
+  if (!parsed) return {{}, "cannot parse the path registry " + registryFile};
+  if (first.empty()) return {{}, "the path registry " + registryFile + " lists no runtime"};
+  return {std::move(first), {}};
 }

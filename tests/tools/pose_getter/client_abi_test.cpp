@@ -10,6 +10,12 @@
 #include "tools/pose_getter/openvr_client.h"
 
 namespace {
+#ifdef _WIN32
+constexpr uint32_t kPlatformEventSize = 64;
+#else
+constexpr uint32_t kPlatformEventSize = 60;
+#endif
+
 // Records calls into the slots beside the methods the helper calls, so a shifted slot shows.
 class RecordingSystem final : public SystemUnusedSlots {
 public:
@@ -41,6 +47,15 @@ public:
     *error = vr::TrackedProp_Success;
     return 4;
   }
+  void Unused28() override { calls += "28 "; }
+  bool PollNextEvent(vrclient::EventBuffer *event, uint32_t size) override {
+    calls += "event(" + std::to_string(size) + ") ";
+    event->eventType = vrclient::kEventQuit;
+    return true;
+  }
+  void Unused30() override { calls += "30 "; }
+  void Unused42() override { calls += "42 "; }
+  void AcknowledgeQuit_Exiting() override { calls += "ack "; }
 };
 
 class RecordingCore final : public vrclient::IVRClientCore {
@@ -102,6 +117,16 @@ TEST(ClientAbi, SystemSlotsInRuntimeOrder) {
             4u);
   EXPECT_STREQ(serial, "TRK");
   EXPECT_EQ(error, vr::TrackedProp_Success);
+
+  system.calls.clear();
+  vrclient::EventBuffer event{};
+  CallSlot<void>(p, 28);
+  EXPECT_TRUE(CallSlot<bool>(p, 29, &event, vrclient::kClientEventSize));
+  CallSlot<void>(p, 30);
+  CallSlot<void>(p, 42);
+  CallSlot<void>(p, 43);
+  EXPECT_EQ(system.calls, "28 event(" + std::to_string(vrclient::kClientEventSize) + ") 30 42 ack ");
+  EXPECT_EQ(event.eventType, 700u);
 }
 
 TEST(ClientAbi, NamesAndValuesTheRuntimeKnows) {
@@ -119,4 +144,8 @@ TEST(ClientAbi, NamesAndValuesTheRuntimeKnows) {
   EXPECT_EQ(vr::k_unMaxTrackedDeviceCount, 64u);
   EXPECT_EQ(sizeof(vr::TrackedDevicePose_t), 80u);
   EXPECT_EQ(sizeof(vr::EVRInitError), 4u);
+  // The runtime's event record: three 4-byte fields, then a 48-byte union of
+  // 8-byte members, packed to 4 bytes on Linux and to 8 on Windows.
+  EXPECT_EQ(vrclient::kClientEventSize, kPlatformEventSize);
+  EXPECT_GE(sizeof(vrclient::EventBuffer), vrclient::kClientEventSize);
 }

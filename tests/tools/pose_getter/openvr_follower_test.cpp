@@ -1,9 +1,12 @@
 // The openvr source against a fake runtime installed in a temporary folder:
 // finding the device, mirroring its pose, and waiting for a runtime quietly.
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "tests/tools/pose_getter/fake_vrclient/fake_runtime.h"
 #include "tools/pose_getter/openvr_follower.h"
+#include "tools/pose_getter/pose_sources.h"
 
 namespace {
 using namespace std::chrono_literals;
@@ -148,6 +151,59 @@ TEST_F(OpenVrFollowerTest, TheFollowedTrackerKeepsThePistolWhenAnotherIsSwitched
   AddDevice(1, vr::TrackedDeviceClass_GenericTracker, vr::TrackedControllerRole_Invalid, "TRK-NEW", 1.0f);
   follower.Poll(t0 + OpenVrFollower::kLookupEvery + 1ms);
   EXPECT_EQ(follower.deviceIndex(), 3u);
+}
+
+TEST_F(OpenVrFollowerTest, ATrackerSwitchedOffEarlierUnderALowerIndexIsSkipped) {
+  // The runtime keeps a switched-off tracker's index and class all session.
+  AddDevice(1, vr::TrackedDeviceClass_GenericTracker, vr::TrackedControllerRole_Invalid, "TRK-OFF", 1.0f);
+  const vr::TrackedDevicePose_t off = PoseAt(1.0f, false, false, vr::TrackingResult_Uninitialized);
+  runtime.setPose(1, &off);
+  AddDevice(5, vr::TrackedDeviceClass_GenericTracker, vr::TrackedControllerRole_Invalid, "TRK-ON", 5.0f);
+  OpenVrFollower follower(Following(GetterConfig::Follow::Tracker), runtime.RegistryFile());
+  const auto record = follower.Poll(t0);
+  ASSERT_TRUE(record);
+  EXPECT_EQ(follower.deviceIndex(), 5u);
+  EXPECT_EQ(record->poseIsValid, 1);
+
+  // The followed one goes off too: nothing to follow until one comes back.
+  const vr::TrackedDevicePose_t fiveOff = PoseAt(5.0f, false, false, vr::TrackingResult_Uninitialized);
+  runtime.setPose(5, &fiveOff);
+  const auto gone = follower.Poll(t0 + OpenVrFollower::kLookupEvery + 1ms);
+  ASSERT_TRUE(gone);
+  EXPECT_EQ(follower.state(), OpenVrFollower::State::NoDevice);
+  EXPECT_EQ(gone->deviceIsConnected, 0);
+  const vr::TrackedDevicePose_t oneOn = PoseAt(1.5f);
+  runtime.setPose(1, &oneOn);
+  const auto back = follower.Poll(t0 + 2 * OpenVrFollower::kLookupEvery + 2ms);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(follower.deviceIndex(), 1u);
+  EXPECT_EQ(back->m[0][3], 1.5f);
+}
+
+TEST_F(OpenVrFollowerTest, TheHostsQuitIsAcknowledgedThePoseMadeNotValidAndTheClientShutDown) {
+  AddDevice(3, vr::TrackedDeviceClass_GenericTracker, vr::TrackedControllerRole_Invalid, "TRK-A", 3.0f);
+  struct Recording final : PoseSink {
+    std::vector<PoseRecord> written;
+    int passes = 0;
+    FakeRuntime *runtime = nullptr;
+    void Write(const PoseRecord &r) override { written.push_back(r); }
+    bool KeepRunning() override {
+      if (++passes == 5) runtime->queueQuit();
+      return passes < 5000; // a bound, should the quit never be seen
+    }
+  } sink;
+  sink.runtime = &runtime;
+  RunOpenVr(Following(GetterConfig::Follow::Tracker), sink, runtime.RegistryFile());
+  EXPECT_LT(sink.passes, 5000) << "the helper returned on the quit event";
+  ASSERT_GE(sink.written.size(), 2u);
+  EXPECT_EQ(sink.written.front().poseIsValid, 1);
+  EXPECT_EQ(sink.written.back().poseIsValid, 0);
+  EXPECT_EQ(sink.written.back().deviceIsConnected, 0);
+  const FakeVrCounters n = runtime.counters();
+  EXPECT_EQ(n.quitAcks, 1);
+  EXPECT_EQ(n.inits, 1);
+  EXPECT_EQ(n.cleanups, 1);
+  EXPECT_GE(n.eventPolls, 4) << "events are read every pass once connected";
 }
 
 TEST(OpenVrFollowerWithoutRuntime, NoRuntimeMeansOneNotValidPoseAndRetriesBackingOffToTwoSeconds) {

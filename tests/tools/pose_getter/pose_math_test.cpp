@@ -1,5 +1,8 @@
 // The angle convention and the mount offset, against hand-computed cases.
+#include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <numbers>
 
 #include <gtest/gtest.h>
 
@@ -115,4 +118,45 @@ TEST(PoseMath, TheOffsetPointMovesWithTheDevicesSpin) {
   const PoseRecord q = ApplyMount(turned, mount);
   EXPECT_NEAR(q.velocity[0], 0.0, kTol);
   EXPECT_NEAR(q.velocity[2], 0.2, kTol);
+}
+
+TEST(PoseMath, TheModulesConversionTurnsTheRecordForTheHostBackIntoThePistolPose) {
+  // A pistol tilted every way, moving and turning about all three axes.
+  const Rotation r = RotationFromYawPitchRoll({35, -20, 50});
+  PoseRecord pistol = DeviceAt(0.3f, 1.2f, -0.7f, {35, -20, 50});
+  const float velocity[3] = {0.4f, -0.2f, 1.1f}, angular[3] = {1.5f, -0.5f, 2.0f};
+  std::copy(std::begin(velocity), std::end(velocity), pistol.velocity);
+  std::copy(std::begin(angular), std::end(angular), pistol.angularVelocity);
+
+  const vr::DriverPose_t host = ConvertPose(RecordForHost(pistol));
+  EXPECT_TRUE(host.poseIsValid);
+  EXPECT_TRUE(host.deviceIsConnected);
+  EXPECT_EQ(host.result, vr::TrackingResult_Running_OK);
+  for (int i = 0; i < 3; ++i) EXPECT_NEAR(host.vecPosition[i], pistol.m[i][3], 1e-6) << i;
+  // The host's rotation as a matrix against the pistol's.
+  const vr::HmdQuaternion_t &q = host.qRotation;
+  const double m[3][3] = {{1 - 2 * (q.y * q.y + q.z * q.z), 2 * (q.x * q.y - q.z * q.w), 2 * (q.x * q.z + q.y * q.w)},
+                          {2 * (q.x * q.y + q.z * q.w), 1 - 2 * (q.x * q.x + q.z * q.z), 2 * (q.y * q.z - q.x * q.w)},
+                          {2 * (q.x * q.z - q.y * q.w), 2 * (q.y * q.z + q.x * q.w), 1 - 2 * (q.x * q.x + q.y * q.y)}};
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) EXPECT_NEAR(m[i][j], r.m[i][j], 1e-6) << i << j;
+  // Linear velocity stays in tracking space; the angular one is read in the
+  // pistol's own frame: R^T w.
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_NEAR(host.vecVelocity[i], velocity[i], 1e-6) << i;
+    const double own = r.m[0][i] * angular[0] + r.m[1][i] * angular[1] + r.m[2][i] * angular[2];
+    EXPECT_NEAR(host.vecAngularVelocity[i], own, 1e-5) << i;
+  }
+}
+
+TEST(PoseMath, TheInverseStepIsTheOneThatUndoesTheTiltAndTheShift) {
+  // A level pistol at the origin: the record is turned 30 degrees up about X
+  // and its origin sits 0.125 up and 0.2165 ahead of the pistol's.
+  const PoseRecord record = RecordForHost(DeviceAt(0, 0, 0));
+  EXPECT_NEAR(record.m[0][3], 0.0, 1e-6);
+  EXPECT_NEAR(record.m[1][3], 0.125, 1e-6);
+  EXPECT_NEAR(record.m[2][3], -0.25 * std::cos(std::numbers::pi / 6), 1e-6);
+  EXPECT_NEAR(record.m[1][1], std::cos(std::numbers::pi / 6), 1e-6);
+  EXPECT_NEAR(record.m[2][1], std::sin(std::numbers::pi / 6), 1e-6);
+  EXPECT_EQ(record.poseIsValid, 1);
 }

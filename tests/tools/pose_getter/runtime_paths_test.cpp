@@ -1,8 +1,11 @@
 // Reading the runtime's path registry as the host's loader does.
+#include <fstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "tests/common/scoped_env.h"
+#include "tests/common/temp_folder.h"
 #include "tools/pose_getter/client_library.h"
 #include "tools/pose_getter/runtime_paths.h"
 
@@ -26,9 +29,36 @@ TEST(RuntimePaths, NoUsableRuntimeGivesNothing) {
   EXPECT_EQ(FirstRuntimePath("{\"x\":" + std::string(100000, '[')), "");
 }
 
-TEST(RuntimePaths, AMissingRegistryFileMeansNoRuntime) {
-  EXPECT_EQ(FindRuntimeFolder("/nonexistent/openvr/openvrpaths.vrpath"), "");
-  EXPECT_EQ(FindRuntimeFolder(""), "");
+TEST(RuntimePaths, AMissingRegistryIsToldApartFromOneThatCannotBeParsedOrListsNone) {
+  ScopedEnv noOverride("VR_OVERRIDE", nullptr);
+  const RuntimeLookup missing = FindRuntimeFolder("/nonexistent/openvr/openvrpaths.vrpath");
+  EXPECT_EQ(missing.folder, "");
+  EXPECT_NE(missing.problem.find("no path registry at /nonexistent"), std::string::npos) << missing.problem;
+  EXPECT_EQ(FindRuntimeFolder("").folder, "");
+
+  TempFolder dir{"vk5-vrpath"};
+  const std::string file = (dir.path() / "openvrpaths.vrpath").string();
+  auto lookup = [&](const std::string &text) {
+    std::ofstream(file, std::ios::binary) << text;
+    return FindRuntimeFolder(file);
+  };
+  const RuntimeLookup broken = lookup(R"({"runtime":["/opt/vr")");
+  EXPECT_EQ(broken.folder, "");
+  EXPECT_NE(broken.problem.find("cannot parse"), std::string::npos) << broken.problem;
+  const RuntimeLookup none = lookup(R"({"runtime":[]})");
+  EXPECT_NE(none.problem.find("lists no runtime"), std::string::npos) << none.problem;
+  // Written by an editor that starts the file with a byte-order mark.
+  EXPECT_EQ(lookup("\xEF\xBB\xBF{\"runtime\":[\"/opt/vr\"]}").folder, "/opt/vr");
+  EXPECT_EQ(lookup("\xEF\xBB\xBF{\"runtime\":[\"/opt/vr\"]}").problem, "");
+}
+
+TEST(RuntimePaths, TheRegistryOverrideIsHonouredAsByTheHostsOwnTools) {
+  {
+    ScopedEnv override("VR_PATHREG_OVERRIDE", "custom.vrpath");
+    EXPECT_EQ(VrPathRegistryFile(), "custom.vrpath");
+  }
+  ScopedEnv noOverride("VR_PATHREG_OVERRIDE", nullptr);
+  EXPECT_NE(VrPathRegistryFile(), "custom.vrpath");
 }
 
 TEST(RuntimePaths, TheClientLibraryLiesWhereTheLoaderLooks) {

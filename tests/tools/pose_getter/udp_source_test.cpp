@@ -120,9 +120,9 @@ TEST(OpentrackSource, OpentracksDatagramsArriveMovedByTheMountAndSilenceMakesThe
         sawNonFinite |= !Finite(p);
         sender.Send(shortOne, sizeof shortOne);
         sender.Send(good.data(), good.size());
-        // The mount puts the pistol 0.1 m ahead; the driver's shift 0.25 back.
+        // The mount puts the pistol 0.1 m ahead, and the host shows it there.
         return p.poseIsValid && std::abs(p.vecPosition[0] - 0.5) < 1e-6 && std::abs(p.vecPosition[1] - 1.2) < 1e-6 &&
-               std::abs(p.vecPosition[2] - 0.15) < 1e-6;
+               std::abs(p.vecPosition[2] + 0.1) < 1e-6;
       },
       std::chrono::seconds(5)));
   EXPECT_TRUE(
@@ -150,7 +150,7 @@ TEST(OpenVrSource, TheHelperFollowsATrackerOfTheRunningHostFoundThroughItsPathRe
   EXPECT_TRUE(folder.FramesUntilPose(
       [&](const vr::DriverPose_t &p) {
         return p.poseIsValid && p.deviceIsConnected && std::abs(p.vecPosition[0] - 0.5) < 1e-6 &&
-               std::abs(p.vecPosition[1] - 1.0) < 1e-6 && std::abs(p.vecPosition[2] + 0.2) < 1e-6;
+               std::abs(p.vecPosition[1] - 1.0) < 1e-6 && std::abs(p.vecPosition[2] + 0.45) < 1e-6;
       },
       std::chrono::seconds(5)));
   device->Deactivate();

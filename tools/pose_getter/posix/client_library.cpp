@@ -3,8 +3,18 @@
 #include <cstdlib>
 #include <dlfcn.h>
 
-LibraryHandle LoadClientLibrary(const std::string &path) {
-  return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+#include "tools/pose_getter/openvr_client.h"
+
+// 4-byte packing: three 4-byte fields and the 48-byte data union.
+const uint32_t vrclient::kClientEventSize = 60;
+
+LibraryHandle LoadClientLibrary(const std::string &path, std::string &why) {
+  LibraryHandle library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!library) {
+    const char *error = dlerror();
+    why = error ? error : "unknown loader error";
+  }
+  return library;
 }
 
 void *FindLibrarySymbol(LibraryHandle library, const char *name) {
@@ -15,12 +25,18 @@ void UnloadClientLibrary(LibraryHandle library) {
   if (library) dlclose(library);
 }
 
+std::string EnvironmentUtf8(const char *name) {
+  const char *value = std::getenv(name);
+  return value ? value : "";
+}
+
 std::string VrPathRegistryFile() {
+  if (std::string overridden = EnvironmentUtf8("VR_PATHREG_OVERRIDE"); !overridden.empty()) return overridden;
   // The XDG base directory rules: $XDG_CONFIG_HOME, else ~/.config.
-  const char *config = std::getenv("XDG_CONFIG_HOME");
-  if (config && *config) return std::string(config) + "/openvr/openvrpaths.vrpath";
-  const char *home = std::getenv("HOME");
-  if (home && *home) return std::string(home) + "/.config/openvr/openvrpaths.vrpath";
+  if (const std::string config = EnvironmentUtf8("XDG_CONFIG_HOME"); !config.empty())
+    return config + "/openvr/openvrpaths.vrpath";
+  if (const std::string home = EnvironmentUtf8("HOME"); !home.empty())
+    return home + "/.config/openvr/openvrpaths.vrpath";
   return {};
 }
 

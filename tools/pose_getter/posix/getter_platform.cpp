@@ -1,6 +1,8 @@
 #include "tools/pose_getter/getter_platform.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -10,14 +12,18 @@ namespace {
 const pid_t starter = getppid();
 } // namespace
 
-UdpSocket OpenUdpReceiver(uint16_t port) {
+UdpSocket OpenUdpReceiver(uint16_t port, std::string &why) {
   const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return kNoSocket;
+  if (fd < 0) {
+    why = std::strerror(errno);
+    return kNoSocket;
+  }
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+    why = std::strerror(errno);
     close(fd);
     return kNoSocket;
   }

@@ -6,17 +6,41 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-UdpSocket OpenUdpReceiver(uint16_t port) {
+#include <string>
+
+namespace {
+std::string SocketError(int code) {
+  switch (code) {
+  case WSAEADDRINUSE:
+    return "address already in use (WSAEADDRINUSE)";
+  case WSAEACCES:
+    return "access denied (WSAEACCES)";
+  default:
+    return "Winsock error " + std::to_string(code);
+  }
+}
+} // namespace
+
+UdpSocket OpenUdpReceiver(uint16_t port, std::string &why) {
   WSADATA data;
-  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return kNoSocket;
+  if (const int code = WSAStartup(MAKEWORD(2, 2), &data); code != 0) {
+    why = SocketError(code);
+    return kNoSocket;
+  }
   const SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-  if (s == INVALID_SOCKET) return kNoSocket;
+  if (s == INVALID_SOCKET) {
+    why = SocketError(WSAGetLastError());
+    WSACleanup();
+    return kNoSocket;
+  }
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (bind(s, reinterpret_cast<const sockaddr *>(&address), static_cast<int>(sizeof address)) != 0) {
+    why = SocketError(WSAGetLastError());
     closesocket(s);
+    WSACleanup();
     return kNoSocket;
   }
   return static_cast<UdpSocket>(s);
@@ -39,6 +63,7 @@ std::size_t ReceiveDatagram(UdpSocket socket, uint8_t *buffer, std::size_t capac
 
 void CloseUdpReceiver(UdpSocket socket) {
   closesocket(static_cast<SOCKET>(socket));
+  WSACleanup();
 }
 
 // The driver terminates the helper itself; Windows has no parent to watch.

@@ -45,7 +45,9 @@ public:
     setPose = Find<FakeVrSetPoseFn>("FakeVrSetPose");
     counters = Find<FakeVrCountersFn>("FakeVrGetCounters");
     lastPoseRequest = Find<FakeVrLastPoseRequestFn>("FakeVrLastPoseRequest");
-    if (!reset || !setServerRunning || !setDevice || !removeDevice || !setPose || !counters || !lastPoseRequest)
+    queueQuit = Find<FakeVrQueueQuitFn>("FakeVrQueueQuit");
+    if (!reset || !setServerRunning || !setDevice || !removeDevice || !setPose || !counters || !lastPoseRequest ||
+        !queueQuit)
       return false;
     reset();
     return true;
@@ -58,6 +60,7 @@ public:
   FakeVrSetPoseFn setPose = nullptr;
   FakeVrCountersFn counters = nullptr;
   FakeVrLastPoseRequestFn lastPoseRequest = nullptr;
+  FakeVrQueueQuitFn queueQuit = nullptr;
 
 private:
   template <typename Fn> Fn Find(const char *name) { return reinterpret_cast<Fn>(FindLibrarySymbol(library_, name)); }

@@ -3,13 +3,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 #include <string>
 
 #include "tests/tools/pose_getter/fake_vrclient/fake_vrclient_control.h"
 #include "tests/tools/pose_getter/fake_vrclient/scripted_motion.h"
 #include "tests/tools/pose_getter/fake_vrclient/unused_slots.h"
 #include "tools/pose_getter/openvr_client.h"
+#include "tools/pose_getter/pose_math.h"
 
 #ifdef _WIN32
 #define FAKE_EXPORT extern "C" __declspec(dllexport)
@@ -18,6 +21,8 @@
 #endif
 
 namespace {
+void RefreshRoom();
+
 struct Device {
   vr::ETrackedDeviceClass deviceClass = vr::TrackedDeviceClass_Invalid;
   vr::ETrackedControllerRole role = vr::TrackedControllerRole_Invalid;
@@ -29,6 +34,7 @@ struct Device {
 std::mutex mutex;
 Device devices[vr::k_unMaxTrackedDeviceCount];
 bool serverRunning = true;
+bool quitQueued = false;
 bool initialised = false;
 FakeVrCounters counters{};
 int lastOrigin = -1;
@@ -40,6 +46,7 @@ public:
                                        uint32_t count) override {
     std::lock_guard lock(mutex);
     ++counters.poseCalls;
+    RefreshRoom();
     lastOrigin = origin;
     lastCount = count;
     vr::TrackedDevicePose_t moved[vr::k_unMaxTrackedDeviceCount];
@@ -59,6 +66,7 @@ public:
   }
   vr::ETrackedDeviceClass GetTrackedDeviceClass(vr::TrackedDeviceIndex_t index) override {
     std::lock_guard lock(mutex);
+    RefreshRoom();
     return index < vr::k_unMaxTrackedDeviceCount ? devices[index].deviceClass : vr::TrackedDeviceClass_Invalid;
   }
   bool IsTrackedDeviceConnected(vr::TrackedDeviceIndex_t index) override {
@@ -85,6 +93,19 @@ public:
     std::memcpy(value, s.c_str(), needed);
     if (error) *error = vr::TrackedProp_Success;
     return needed;
+  }
+  bool PollNextEvent(vrclient::EventBuffer *event, uint32_t size) override {
+    std::lock_guard lock(mutex);
+    ++counters.eventPolls;
+    // The runtime fills no more than the caller says it has room for.
+    if (!quitQueued || !event || size < sizeof event->eventType) return false;
+    quitQueued = false;
+    event->eventType = vrclient::kEventQuit;
+    return true;
+  }
+  void AcknowledgeQuit_Exiting() override {
+    std::lock_guard lock(mutex);
+    ++counters.quitAcks;
   }
 };
 
@@ -120,33 +141,75 @@ public:
 FakeCore core;
 
 // A helper process loads its own copy of the fake: its devices come from
-// VK5_FAKE_VRCLIENT_ROOM, "index class role serial x y z" entries separated
-// by ';', each valid, connected and unturned.
+// VK5_FAKE_VRCLIENT_ROOM, entries separated by ';':
+//   index class role serial x y z [rot yaw pitch roll] [vel x y z] [ang x y z] [off]
+// each valid, connected and Running_OK unless "off" (switched off: neither
+// valid nor connected). "@FILE" names a file holding the entries instead,
+// read again whenever its text changes, so a test can change the room of a
+// helper it started.
+void ApplyRoom(const std::string &room) {
+  for (Device &d : devices) d = Device{};
+  std::istringstream entries(room);
+  for (std::string entry; std::getline(entries, entry, ';');) {
+    std::istringstream in(entry);
+    unsigned index = 0;
+    int cls = 0, role = 0;
+    std::string serial;
+    double x = 0, y = 0, z = 0;
+    if (!(in >> index >> cls >> role >> serial >> x >> y >> z) || index >= vr::k_unMaxTrackedDeviceCount) continue;
+    YawPitchRoll angles{0, 0, 0};
+    float velocity[3] = {}, angular[3] = {};
+    bool on = true;
+    for (std::string word; in >> word;) {
+      if (word == "rot")
+        in >> angles.yaw >> angles.pitch >> angles.roll;
+      else if (word == "vel")
+        in >> velocity[0] >> velocity[1] >> velocity[2];
+      else if (word == "ang")
+        in >> angular[0] >> angular[1] >> angular[2];
+      else if (word == "off")
+        on = false;
+    }
+    Device &d = devices[index];
+    d.deviceClass = static_cast<vr::ETrackedDeviceClass>(cls);
+    d.role = static_cast<vr::ETrackedControllerRole>(role);
+    d.serial = serial;
+    const Rotation r = RotationFromYawPitchRoll(angles);
+    auto &m = d.pose.mDeviceToAbsoluteTracking.m;
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) m[i][j] = static_cast<float>(r.m[i][j]);
+    m[0][3] = static_cast<float>(x), m[1][3] = static_cast<float>(y), m[2][3] = static_cast<float>(z);
+    std::memcpy(d.pose.vVelocity.v, velocity, sizeof velocity);
+    std::memcpy(d.pose.vAngularVelocity.v, angular, sizeof angular);
+    d.pose.eTrackingResult = on ? vr::TrackingResult_Running_OK : vr::TrackingResult_Uninitialized;
+    d.pose.bPoseIsValid = d.pose.bDeviceIsConnected = on;
+  }
+}
+
+std::string roomFile;
+std::string roomText;
+
 void LoadRoomFromEnvironment() {
   static bool loaded = false;
   if (loaded) return;
   loaded = true;
   const char *room = std::getenv("VK5_FAKE_VRCLIENT_ROOM");
-  while (room && *room) {
-    unsigned index = 0;
-    int cls = 0, role = 0;
-    char serial[64] = {};
-    float x = 0, y = 0, z = 0;
-    if (std::sscanf(room, "%u %d %d %63s %f %f %f", &index, &cls, &role, serial, &x, &y, &z) == 7 &&
-        index < vr::k_unMaxTrackedDeviceCount) {
-      Device &d = devices[index];
-      d.deviceClass = static_cast<vr::ETrackedDeviceClass>(cls);
-      d.role = static_cast<vr::ETrackedControllerRole>(role);
-      d.serial = serial;
-      auto &m = d.pose.mDeviceToAbsoluteTracking.m;
-      m[0][0] = m[1][1] = m[2][2] = 1;
-      m[0][3] = x, m[1][3] = y, m[2][3] = z;
-      d.pose.eTrackingResult = vr::TrackingResult_Running_OK;
-      d.pose.bPoseIsValid = d.pose.bDeviceIsConnected = true;
-    }
-    room = std::strchr(room, ';');
-    if (room) ++room;
-  }
+  if (!room) return;
+  if (room[0] == '@')
+    roomFile = room + 1;
+  else
+    ApplyRoom(room);
+}
+
+// Called with the mutex held, from the calls a follower makes every pass.
+void RefreshRoom() {
+  if (roomFile.empty()) return;
+  std::ifstream in(roomFile, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  if (!in || text.str() == roomText) return;
+  roomText = text.str();
+  ApplyRoom(roomText);
 }
 } // namespace
 
@@ -163,6 +226,7 @@ FAKE_EXPORT void FakeVrReset() {
   std::lock_guard lock(mutex);
   for (Device &d : devices) d = Device{};
   serverRunning = true;
+  quitQueued = false;
   initialised = false;
   counters = {};
   lastOrigin = -1;
@@ -190,6 +254,11 @@ FAKE_EXPORT void FakeVrRemoveDevice(uint32_t index) {
 FAKE_EXPORT void FakeVrSetPose(uint32_t index, const vr::TrackedDevicePose_t *pose) {
   std::lock_guard lock(mutex);
   if (index < vr::k_unMaxTrackedDeviceCount) devices[index].pose = *pose;
+}
+
+FAKE_EXPORT void FakeVrQueueQuit() {
+  std::lock_guard lock(mutex);
+  quitQueued = true;
 }
 
 FAKE_EXPORT FakeVrCounters FakeVrGetCounters() {

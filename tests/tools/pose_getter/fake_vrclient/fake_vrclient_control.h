@@ -12,6 +12,8 @@ struct FakeVrCounters {
   int inits;
   int cleanups;
   int poseCalls;
+  int eventPolls;
+  int quitAcks;
 };
 
 using FakeVrResetFn = void (*)();
@@ -20,6 +22,8 @@ using FakeVrSetServerRunningFn = void (*)(bool running);
 using FakeVrSetDeviceFn = void (*)(uint32_t index, int deviceClass, int role, const char *serial);
 using FakeVrRemoveDeviceFn = void (*)(uint32_t index);
 using FakeVrSetPoseFn = void (*)(uint32_t index, const vr::TrackedDevicePose_t *pose);
+// The next event poll hands out the host's quit event.
+using FakeVrQueueQuitFn = void (*)();
 using FakeVrCountersFn = FakeVrCounters (*)();
 // The universe and pose count asked for by the last pose call.
 using FakeVrLastPoseRequestFn = void (*)(int *origin, uint32_t *count);

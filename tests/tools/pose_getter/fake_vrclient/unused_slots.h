@@ -28,6 +28,20 @@ public:
   void Unused24() override {}
   void Unused25() override {}
   void Unused26() override {}
+  void Unused28() override {}
+  void Unused30() override {}
+  void Unused31() override {}
+  void Unused32() override {}
+  void Unused33() override {}
+  void Unused34() override {}
+  void Unused35() override {}
+  void Unused36() override {}
+  void Unused37() override {}
+  void Unused38() override {}
+  void Unused39() override {}
+  void Unused40() override {}
+  void Unused41() override {}
+  void Unused42() override {}
 
 protected:
   ~SystemUnusedSlots() = default;
