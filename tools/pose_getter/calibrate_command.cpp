@@ -48,7 +48,7 @@ private:
 class OpentrackDeviceFeed final : public DeviceFeed {
 public:
   explicit OpentrackDeviceFeed(uint16_t port)
-      : port_(port), socket_(OpenUdpReceiver(port)), feed_(Clock::now(), &ParseOpentrackDatagram) {}
+      : port_(port), socket_(OpenUdpReceiver(port, why_)), feed_(Clock::now(), &ParseOpentrackDatagram) {}
   ~OpentrackDeviceFeed() override {
     if (socket_ != kNoSocket) CloseUdpReceiver(socket_);
   }
@@ -66,8 +66,8 @@ public:
   std::string Problem() const override {
     const std::string where = "127.0.0.1:" + std::to_string(port_);
     if (socket_ == kNoSocket)
-      return "cannot listen on " + where +
-             ": another program holds the port (while the host runs the pistol, the driver's own pose_getter does; "
+      return "cannot listen on " + where + " (" + why_ +
+             "): another program holds the port (while the host runs the pistol, the driver's own pose_getter does; "
              "close the host, leave opentrack running, and calibrate again)";
     return feed_.accepted() == 0 ? "no datagram from opentrack on " + where + " yet (is its output started?)"
                                  : "opentrack stopped sending to " + where;
@@ -75,6 +75,7 @@ public:
 
 private:
   uint16_t port_;
+  std::string why_;
   UdpSocket socket_;
   UdpFeed feed_;
   PoseRecord last_{};
