@@ -12,12 +12,7 @@ double Since(Clock::time_point start) {
 }
 
 DevicePose PoseOf(const PoseRecord &r) {
-  DevicePose p{};
-  for (int i = 0; i < 3; ++i) {
-    for (int j = 0; j < 3; ++j) p.rotation.m[i][j] = r.m[i][j];
-    p.position[i] = r.m[i][3];
-  }
-  return p;
+  return {RotationOfRecord(r), {r.m[0][3], r.m[1][3], r.m[2][3]}};
 }
 
 bool Tracked(const PoseRecord &r) {
