@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <thread>
 #include <vector>
@@ -83,7 +84,10 @@ int main() {
   TimingSink sink(written, running);
   GetterConfig config;
   config.source = GetterConfig::Source::OpenVr;
-  std::thread helper([&] { RunOpenVr(config, sink, runtime.RegistryFile()); });
+  // The helper's own road: the registry override leads it to the fake, and
+  // every pose is turned into the module's record on the way to the block.
+  setenv("VR_PATHREG_OVERRIDE", runtime.RegistryFile().c_str(), 1);
+  std::thread helper([&] { RunSource(config, sink); });
 
   std::this_thread::sleep_for(std::chrono::milliseconds(300)); // connected and following
   for (int n = 1; n <= kPoses; ++n) {

@@ -69,3 +69,33 @@ TEST(RuntimePaths, TheClientLibraryLiesWhereTheLoaderLooks) {
     EXPECT_NE(registry.find("openvrpaths.vrpath"), std::string::npos);
   }
 }
+
+TEST(ClientLibrary, LoadsFromAFolderWithANonAsciiNameAndGivesTheLoadersReasonWhenItCannot) {
+  TempFolder dir{"vk5-client"};
+  // A user or install folder named with a letter outside ASCII (u with diaeresis).
+  const std::u8string base = dir.path().u8string();
+  const std::string folder = std::string(base.begin(), base.end()) + "/J\xC3\xBCrgen";
+  std::filesystem::create_directories(PathFromUtf8(folder));
+  const std::string library = folder + "/vrclient.library";
+  std::filesystem::copy_file(VK5_FAKE_VRCLIENT_PATH, PathFromUtf8(library));
+  std::string why;
+  LibraryHandle handle = LoadClientLibrary(library, why);
+  EXPECT_NE(handle, nullptr) << why;
+  EXPECT_NE(FindLibrarySymbol(handle, "VRClientCoreFactory"), nullptr);
+  UnloadClientLibrary(handle);
+
+  why.clear();
+  EXPECT_EQ(LoadClientLibrary(folder + "/missing.library", why), nullptr);
+  EXPECT_FALSE(why.empty()) << "the loader's own reason is passed on";
+}
+
+#ifdef _WIN32
+TEST(RuntimePaths, WithoutTheOverrideTheRegistryIsInTheLocalApplicationDataFolder) {
+  ScopedEnv noOverride("VR_PATHREG_OVERRIDE", nullptr);
+  // Under Wine this is the prefix's C:\users\<user>\AppData\Local.
+  const std::string local = EnvironmentUtf8("LOCALAPPDATA");
+  ASSERT_FALSE(local.empty());
+  EXPECT_EQ(std::filesystem::weakly_canonical(PathFromUtf8(VrPathRegistryFile())),
+            std::filesystem::weakly_canonical(PathFromUtf8(local + "\\openvr\\openvrpaths.vrpath")));
+}
+#endif

@@ -52,8 +52,11 @@ std::string SystemMessage(DWORD code) {
 
 LibraryHandle LoadClientLibrary(const std::string &path, std::string &why) {
   // As the runtime's own loader does: the library's dependencies are looked
-  // for in its own folder first.
-  HMODULE library = LoadLibraryExW(Wide(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  // for in its own folder first. That search needs backslashes throughout.
+  std::wstring wide = Wide(path);
+  for (wchar_t &c : wide)
+    if (c == L'/') c = L'\\';
+  HMODULE library = LoadLibraryExW(wide.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (!library) why = SystemMessage(GetLastError());
   return library;
 }
