@@ -75,6 +75,10 @@ for test in "$bin"/*_tests.exe; do
   run_wine "./$(basename "$test")" --gtest_brief=1 || fail "$(basename "$test")"
 done
 
+stage "pose_getter --calibrate under Wine"
+tests/tools/pose_getter/calibrate_test.sh "$bin/pose_getter.exe" "$bin/vrclient_x64.dll" "$wine" ||
+  fail "pose_getter --calibrate under Wine"
+
 stage "development host smoke run under Wine"
 folder=$scratch/driver/vantorelle_k5
 mkdir -p "$folder/bin/win64"

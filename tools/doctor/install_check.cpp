@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -13,7 +14,9 @@
 #include "pose/shared_mapping.h"
 #include "tools/doctor/registry_file.h"
 #include "tools/pose_getter/getter_log.h"
+#include "tools/pose_getter/mount_config_edit.h"
 #include "tools/pose_getter/pose_summary.h"
+#include "tools/pose_getter/whole_file.h"
 
 namespace doctor {
 
@@ -46,8 +49,18 @@ std::vector<Check> CheckDriverFolder(const fs::path &folder) {
   const fs::path profile = folder / "resources" / "input" / "vantorelle_k5_controller_profile.json";
   checks.push_back({"input profile", fs::is_regular_file(profile, ec), Utf8(profile)});
   const fs::path config = bin / "pose_getter.cfg";
-  if (fs::is_regular_file(config, ec)) checks.push_back({"pose_getter.cfg", true, "present: " + Utf8(config)});
+  if (fs::is_regular_file(config, ec)) {
+    checks.push_back({"pose_getter.cfg", true, "present: " + Utf8(config)});
+    checks.push_back(CheckMountCalibration(config));
+  }
   return checks;
+}
+
+Check CheckMountCalibration(const fs::path &config) {
+  // Not calibrated is no fault: a mount measured by hand is as good.
+  if (const std::optional<std::string> note = CalibrationNote(ReadWholeFile(config).value_or("")))
+    return {"mount", true, "calibrated " + *note};
+  return {"mount", true, "not calibrated (offsets by hand or none); pose_getter --calibrate measures them"};
 }
 
 fs::path PoseGetterLogFile(const fs::path &folder) {

@@ -2,7 +2,8 @@
 // Writes the controller's pose into the shared exchange block until it is
 // terminated. The pose source is chosen by pose_getter.cfg beside the program.
 // `pose_getter --probe [SECONDS]` runs the configured source without the block
-// and prints what it would write.
+// and prints what it would write. `pose_getter --calibrate` measures the mount
+// and writes it into pose_getter.cfg.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include "pose/pose_exchange.h"
 #include "pose/shared_mapping.h"
 #include "support/module_path.h"
+#include "tools/pose_getter/calibrate_command.h"
 #include "tools/pose_getter/getter_config.h"
 #include "tools/pose_getter/getter_log.h"
 #include "tools/pose_getter/getter_platform.h"
@@ -148,13 +150,16 @@ int main(int argc, char **argv) {
   if (!probe) OpenGetterLog(JoinPath(folder, kGetterLogFileName, kPathSeparator));
   const GetterConfig config = LoadConfig(configPath);
 
+  if (probe && std::strcmp(argv[1], "--calibrate") == 0)
+    return RunCalibrateCommand(argc - 2, argv + 2, config, configPath);
   if (probe) {
     double seconds = 10;
     if (std::strcmp(argv[1], "--probe") != 0 || argc > 3 ||
         (argc == 3 && (seconds = std::strtod(argv[2], nullptr), !(seconds > 0 && seconds <= 86400)))) {
-      std::fprintf(stderr, "usage: pose_getter [--probe [SECONDS]]\n"
+      std::fprintf(stderr, "usage: pose_getter [--probe [SECONDS] | --calibrate [--countdown SECONDS]]\n"
                            "  started by the driver without arguments; --probe runs the configured source\n"
-                           "  for SECONDS (default 10) and prints what it would write\n");
+                           "  for SECONDS (default 10) and prints what it would write; --calibrate measures\n"
+                           "  the mount and writes it into pose_getter.cfg\n");
       return 2;
     }
     return Probe(config, configPath, seconds);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tests/tools/pose_getter/fake_vrclient/fake_vrclient_control.h"
+#include "tests/tools/pose_getter/fake_vrclient/scripted_motion.h"
 #include "tests/tools/pose_getter/fake_vrclient/unused_slots.h"
 #include "tools/pose_getter/openvr_client.h"
 #include "tools/pose_getter/pose_math.h"
@@ -48,7 +49,10 @@ public:
     RefreshRoom();
     lastOrigin = origin;
     lastCount = count;
-    for (uint32_t i = 0; i < count && i < vr::k_unMaxTrackedDeviceCount; ++i) poses[i] = devices[i].pose;
+    vr::TrackedDevicePose_t moved[vr::k_unMaxTrackedDeviceCount];
+    for (uint32_t i = 0; i < vr::k_unMaxTrackedDeviceCount; ++i) moved[i] = devices[i].pose;
+    ApplyScriptedMotion(moved);
+    for (uint32_t i = 0; i < count && i < vr::k_unMaxTrackedDeviceCount; ++i) poses[i] = moved[i];
   }
   vr::TrackedDeviceIndex_t GetTrackedDeviceIndexForControllerRole(vr::ETrackedControllerRole role) override {
     std::lock_guard lock(mutex);
