@@ -16,7 +16,8 @@ dir=$repo/build/real-bluetooth
 out=$dir/out
 vm_seconds=${VK5_REAL_BT_TIMEOUT:-900}
 
-for f in build/release/bin/vk5-host build/release/bin/vk5-doctor build/release/vantorelle_k5/driver.vrdrivermanifest; do
+for f in build/release/bin/vk5-host build/release/bin/vk5-doctor build/release/vantorelle_k5/driver.vrdrivermanifest \
+  build/release/vantorelle_k5/bin/linux64/driver_vantorelle_k5.so; do
   [[ -e "$f" ]] || { echo "test-real-bluetooth: missing $f (build the release preset)" >&2; exit 1; }
 done
 sudo_cmd=()
@@ -82,7 +83,7 @@ set +e
 timeout -k 10 "$vm_seconds" qemu-system-x86_64 -accel tcg,thread=multi -smp 2 -m 1024 -nographic -no-reboot \
   -net none -kernel "$vmlinuz" -initrd "$dir/initramfs.cpio.gz" \
   -append "console=ttyS0 rdinit=/init panic=-1 quiet loglevel=3" \
-  -virtfs local,path=/,mount_tag=root,security_model=none,readonly=on \
+  -virtfs local,path=/,mount_tag=root,security_model=none,readonly=on,multidevs=remap \
   -virtfs local,path="$out",mount_tag=out,security_model=none </dev/null 2>&1 | tee "$dir/console.log"
 qemu_status=${PIPESTATUS[0]}
 set -e

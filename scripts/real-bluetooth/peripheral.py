@@ -174,6 +174,9 @@ class Pistol:
         if not self.powered():
             return False
         adapter = self.bus.get_object(BLUEZ, self.adapter_path)
+        # The name the central reads from the GAP service once linked: a pistol answers with its own.
+        dbus.Interface(adapter, "org.freedesktop.DBus.Properties").Set(
+            "org.bluez.Adapter1", "Alias", self.adv.name, timeout=CALL_TIMEOUT)
         if self.app_state is None:
             self.app_state = "pending"
             dbus.Interface(adapter, "org.bluez.GattManager1").RegisterApplication(
