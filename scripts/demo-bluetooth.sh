@@ -74,7 +74,8 @@ EOF
 start=$(python3 -c 'import time; print(time.monotonic())')
 
 echo "== private bus: $bus"
-"$bin/pistol-sim" --bus "$bus" --script "$work/pistol.script" --no-stdin \
+# Disconnect takes as long as it does with the real bluetoothd.
+"$bin/pistol-sim" --bus "$bus" --script "$work/pistol.script" --no-stdin --disconnect-delay 2500 \
   > >(python3 -u "$work/stamp.py" pistol "$work/pistol.log" "$start") 2>&1 &
 sim=$!
 pids+=("$sim")
