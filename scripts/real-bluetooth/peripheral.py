@@ -2,6 +2,7 @@
 """The pistol's side of the real-stack test: a GATT service and an advertisement
 registered through bluetoothd on one adapter, driven by commands on stdin.
 
+Arguments: adapter (hci1), name (Pistol), --hidden to start without advertising.
 Commands: fire | eject | load (send one button packet), hide (stop advertising
 and drop every link), show (advertise again), quit.
 Every event is one line on stdout, stamped with the monotonic clock so the
@@ -117,13 +118,13 @@ class Advertisement(dbus.service.Object):
 
 
 class Pistol:
-    def __init__(self, bus, adapter, name):
+    def __init__(self, bus, adapter, name, visible):
         self.bus = bus
         self.adapter_path = "/org/bluez/" + adapter
         self.app = Application(bus)
         self.char = Characteristic(bus)
         self.adv = Advertisement(bus, name)
-        self.visible = True
+        self.visible = visible
         # None: not registered; "pending" while the call runs; True once answered.
         self.app_state = None
         self.adv_state = None
@@ -242,7 +243,7 @@ class Pistol:
             elif command == "hide":
                 self.hide()
             elif command == "show":
-                self.visible = True
+                self.visible = visible
                 self.ensure()
             elif command == "quit":
                 loop.quit()
@@ -257,7 +258,8 @@ class Pistol:
 if __name__ == "__main__":
     dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
     loop = GLib.MainLoop()
-    pistol = Pistol(dbus.SystemBus(), sys.argv[1] if len(sys.argv) > 1 else "hci1",
-                    sys.argv[2] if len(sys.argv) > 2 else "Pistol")
+    args = [a for a in sys.argv[1:] if a != "--hidden"]
+    pistol = Pistol(dbus.SystemBus(), args[0] if args else "hci1", args[1] if len(args) > 1 else "Pistol",
+                    "--hidden" not in sys.argv)
     say("ready")
     loop.run()
