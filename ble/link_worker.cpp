@@ -291,6 +291,8 @@ private:
       return;
     }
     LogLine("Device successfully connected.");
+    // Scanning worked: a link that drops at once must not find the next scan delayed.
+    scanRetryDelay_ = {};
     // A loss reported during the sequence must not be overwritten: the next
     // pass then sees ConnectionLost and scans again.
     std::int32_t expected = TargetFound;
