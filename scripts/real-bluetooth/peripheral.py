@@ -243,7 +243,7 @@ class Pistol:
             elif command == "hide":
                 self.hide()
             elif command == "show":
-                self.visible = visible
+                self.visible = True
                 self.ensure()
             elif command == "quit":
                 loop.quit()
