@@ -85,6 +85,14 @@ public:
 
   void OnAdapterState(const AdapterState &state) override {
     if (!started_) return;
+    const std::string &chosen = session().objects().AdapterPath();
+    if (!chosen.empty() && chosen != adapterPath_) {
+      // The backend moved to another adapter: our scan there ends, and the next Start uses the new one.
+      started_ = false;
+      session().Call(adapterPath_, kAdapter1, "StopDiscovery", nullptr, BusSession::kShortCallUsec, IgnoreReply);
+      RaiseStopped(BluetoothError::OtherError);
+      return;
+    }
     const bool usable = state.present && state.powered;
     if (usable && state.discovering) {
       discoveringSeen_ = true;
