@@ -20,22 +20,19 @@ for f in build/release/bin/vk5-host build/release/bin/vk5-doctor build/release/v
   build/release/vantorelle_k5/bin/linux64/driver_vantorelle_k5.so; do
   [[ -e "$f" ]] || { echo "test-real-bluetooth: missing $f (build the release preset)" >&2; exit 1; }
 done
-sudo_cmd=()
-[[ $(id -u) -ne 0 ]] && sudo_cmd=(sudo)
-
-packages=(qemu-system-x86 bluez bluez-test-tools busybox-static python3-dbus python3-gi kmod dbus-daemon xz-utils)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "test-real-bluetooth: installing ${missing[*]}"
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+# Its Debian packages (qemu, bluez, busybox-static, ...) come with the rest.
+VK5_WITH_WINDOWS=0 VK5_WITH_REAL_BLUETOOTH=1 scripts/setup.sh
 
 # Debian's kernel, unpacked here: nothing is installed in /boot.
-kernel_package=$(apt-cache depends linux-image-amd64 | sed -n 's/.*Depends: \(linux-image-6\.1\.[^ ]*-amd64\)$/\1/p' | head -n1)
+kernel_of() { apt-cache depends linux-image-amd64 2>/dev/null | sed -n 's/.*Depends: \(linux-image-6\.1\.[^ ]*-amd64\)$/\1/p' | head -n1; }
+kernel_package=$(kernel_of)
+if [[ -z "$kernel_package" ]]; then
+  # Nothing was installed above, so the package lists may never have been fetched.
+  sudo_cmd=()
+  [[ $(id -u) -ne 0 ]] && sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  kernel_package=$(kernel_of)
+fi
 [[ -n "$kernel_package" ]] || { echo "test-real-bluetooth: no linux-image-6.1 package behind linux-image-amd64" >&2; exit 1; }
 kdir=$dir/kernel/$kernel_package
 if [[ ! -d "$kdir/root/boot" ]]; then

@@ -276,6 +276,16 @@ def run(name, body):
     say(f"  {name}: {'PASSED' if sc.ok else 'FAILED'}")
 
 
+def show(sc):
+    """The pistol advertises again: the line of its advertisement, or None (a failure)."""
+    mark_pistol = pistol.mark()
+    pistol.send("show")
+    adv = pistol.wait("advertising", mark_pistol, SETTLE_TIMEOUT)
+    if not adv:
+        sc.fail("the pistol could not advertise")
+    return adv
+
+
 def first_link(sc):
     """The host scans first; the advertisement starts once it does, so the time from the
     advertisement to the link is the driver's and the stack's, not the host's start-up."""
@@ -288,11 +298,8 @@ def first_link(sc):
     if not host.wait(WATCHING, 0, SETTLE_TIMEOUT):
         sc.fail("the host never started scanning")
         return
-    mark_pistol = pistol.mark()
-    pistol.send("show")
-    adv = pistol.wait("advertising", mark_pistol, SETTLE_TIMEOUT)
+    adv = show(sc)
     if not adv:
-        sc.fail("the pistol never advertised")
         return
     if link(sc, 0, adv[1], "advertisement", GOAL_LINK):
         sc.figure(f"host start -> linked {sc.link_seconds + adv[1] - host.started:.2f} s")
@@ -311,10 +318,8 @@ def pistol_drop(sc):
         return
     sc.figure(f"drop -> \"{LOST}\" {lost[1] - dropped:.2f} s")
     mark_pistol = pistol.mark()
-    pistol.send("show")
-    adv = pistol.wait("advertising", mark_pistol, SETTLE_TIMEOUT)
+    adv = show(sc)
     if not adv:
-        sc.fail("the pistol could not advertise again")
         return
     if link(sc, lost[0], adv[1], "advertisement (relink)", GOAL_LINK):
         presses(sc, mark_pistol)
@@ -347,10 +352,8 @@ def daemon_restart_scanning(sc):
         return
     sc.figure(f"bluetoothd start -> both adapters powered {now() - started:.2f} s")
     mark_pistol = pistol.mark()
-    pistol.send("show")
-    adv = pistol.wait("advertising", mark_pistol, SETTLE_TIMEOUT)
+    adv = show(sc)
     if not adv:
-        sc.fail("the pistol could not advertise again")
         return
     if link(sc, mark_host, adv[1], "advertisement (relink)", GOAL_LINK):
         sc.figure(f"bluetoothd start -> linked {adv[1] + sc.link_seconds - started:.2f} s")
