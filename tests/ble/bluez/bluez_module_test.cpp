@@ -154,6 +154,22 @@ TEST(BluezModule, AFailedAttemptDoesNotSpoilTheNextOne) {
   EXPECT_EQ(active.host.CountLog("Connected to device: Pistol"), 2u);
 }
 
+// The next attempt waits for our Disconnect of the last one; the host's
+// Deactivate does not.
+TEST(BluezModule, DeactivateDuringTheWaitForAnEarlierDisconnectReturnsWithin1500ms) {
+  PrivateBus bus;
+  auto sim = StartSimulator(bus, {"--fail-notify", "--disconnect-delay", "20000"});
+  ActiveModule active(bus);
+  ASSERT_TRUE(active.host.WaitForLog("Connecting to device: 187723572702975", 15s, 2));
+  // The lookup is now waiting for the device to go down.
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(sim->CountLines("Connect from"), 1);
+  const auto took = active.Deactivate();
+  std::printf("[ measured ] Deactivate while waiting for a disconnect: %lld ms\n",
+              static_cast<long long>(took.count()));
+  EXPECT_LT(took, 1500ms);
+}
+
 // The pistol drops the link and comes back: one Connect per link, each link
 // reported, whether or not bluetoothd signals Connected for it.
 TEST(BluezModule, APistolThatDropsTheLinkIsRelinkedWithOneConnectEachTime) {
