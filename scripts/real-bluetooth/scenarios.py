@@ -27,8 +27,10 @@ LOST = "Device connection lost."
 CONNECTING = "Connecting to device: "
 WATCHING = "Starting the advertisement watcher."
 PRESS_PATHS = {"fire": "/input/fire/click", "eject": "/input/eject_mag/click", "load": "/input/load_mag/click"}
-# Generous bounds: the machine running the emulator may be shared and slow.
-LINK_TIMEOUT = 60
+# Generous bounds: the machine running the emulator may be shared and slow, and after a
+# link ends bluetoothd has been seen to report nothing of the returning pistol for up to
+# a minute of discovery although the controller passed its advertisements up.
+LINK_TIMEOUT = 90
 PRESS_TIMEOUT = 10
 SETTLE_TIMEOUT = 30
 
