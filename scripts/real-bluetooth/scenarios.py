@@ -26,6 +26,8 @@ CONNECTED = "Device successfully connected."
 LOST = "Device connection lost."
 CONNECTING = "Connecting to device: "
 WATCHING = "Starting the advertisement watcher."
+# Not "unsubscribed".
+SUBSCRIBED = re.compile(r"^subscribed$")
 PRESS_PATHS = {"fire": "/input/fire/click", "eject": "/input/eject_mag/click", "load": "/input/load_mag/click"}
 # Generous bounds: the machine running the emulator may be shared and slow, and after a
 # link ends bluetoothd has been seen to report nothing of the returning pistol for up to
@@ -212,7 +214,7 @@ def link(sc, since, origin, origin_name, goal):
 
 
 def presses(sc, pistol_since):
-    if not pistol.wait("subscribed", pistol_since, PRESS_TIMEOUT):
+    if not pistol.wait(SUBSCRIBED, pistol_since, PRESS_TIMEOUT):
         sc.fail("the pistol never saw a subscription")
         return
     for kind in ("fire", "eject", "load"):
@@ -403,7 +405,7 @@ def doctor(sc):
     if got:
         sc.figure(f"Connect attempts {doc.count(CONNECTING, 0, got[0])}; doctor start -> linked "
                   f"{got[1] - started:.2f} s")
-        if pistol.wait("subscribed", mark_pistol, PRESS_TIMEOUT):
+        if pistol.wait(SUBSCRIBED, mark_pistol, PRESS_TIMEOUT):
             pistol.send("fire")
     verdict = doc.wait("verdict:", 0, LINK_TIMEOUT + 15)
     try:
