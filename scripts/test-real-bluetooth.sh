@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 repo=$(pwd)
 dir=$repo/build/real-bluetooth
 out=$dir/out
-vm_seconds=${VK5_REAL_BT_TIMEOUT:-900}
+vm_seconds=${VK5_REAL_BT_TIMEOUT:-600}
 
 for f in build/release/bin/vk5-host build/release/bin/vk5-doctor build/release/vantorelle_k5/driver.vrdrivermanifest \
   build/release/vantorelle_k5/bin/linux64/driver_vantorelle_k5.so; do
