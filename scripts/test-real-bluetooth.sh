@@ -91,7 +91,7 @@ if [[ "$code" == 0 ]]; then
   exit 0
 fi
 echo "test-real-bluetooth: FAILED (runner exit ${code}); the witnesses follow, full copies in $out"
-for f in bluetoothd.log dbus-monitor.log host.log pistol.log; do
+for f in bluetoothd.log dbus-monitor.log host.log doctor.log pistol.log; do
   [[ -s "$out/$f" ]] || continue
   echo "----- $f (last 400 lines)"
   tail -n 400 "$out/$f"
