@@ -9,6 +9,10 @@ packages=(
   libsystemd-dev dbus-daemon python3-dbusmock
   zip assimp-utils
 )
+if [[ "${VK5_WITH_REAL_BLUETOOTH:-1}" == 1 ]]; then
+  # The real-stack test: a kernel booted under QEMU with btvirt's controllers and bluetoothd.
+  packages+=(qemu-system-x86 bluez bluez-test-tools busybox-static python3-dbus python3-gi kmod xz-utils)
+fi
 if [[ "${VK5_WITH_WINDOWS:-1}" == 1 ]]; then
   packages+=(mingw-w64 wine64)
 fi

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite: sanitizer builds (address+undefined, thread), a release
-# build with benchmarks, short fuzzer runs and the Windows build under Wine.
+# build with benchmarks, the driver on the real Bluetooth stack in a virtual
+# machine, short fuzzer runs and the Windows build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -40,6 +41,12 @@ VK5_DEMO_NO_BUILD=1 VK5_DEMO_SECONDS=20 scripts/demo-bluetooth.sh >build/release
   failed=1
 }
 sed -n '/== summary/,$p' build/release/demo-bluetooth.log
+
+if [[ "${VK5_WITH_REAL_BLUETOOTH:-1}" == 1 ]]; then
+  stage "real Linux Bluetooth stack (kernel, btvirt and bluetoothd under QEMU)"
+  # Uses the release build; prints its figures per scenario and "N passed, N failed".
+  scripts/test-real-bluetooth.sh || failed=1
+fi
 
 stage "benchmarks (smoke run)"
 for b in build/release/bin/*_bench; do

@@ -78,16 +78,29 @@ bool ObjectMap::Disconnecting(const std::string &devicePath) const {
 
 void ObjectMap::ChooseAdapter() {
   const BluezObject *current = Find(adapterPath_);
-  if (current && current->isAdapter) return;
-  adapterPath_.clear();
+  const bool currentPresent = current && current->isAdapter;
+  // A link on the current adapter keeps it there; otherwise the choice does not
+  // depend on which adapter bluetoothd happened to power first.
+  if (currentPresent && current->powered) {
+    for (const auto &[path, holders] : deviceHolders_) {
+      if (holders > 0 && IsUnder(path, adapterPath_)) return;
+    }
+  }
+  std::string first;
+  std::string firstPowered;
   // BlueZ numbers them hci0, hci1, ...
   for (const auto &[path, object] : objects_) {
     if (!object.isAdapter) continue;
-    if (adapterPath_.empty()) adapterPath_ = path;
+    if (first.empty()) first = path;
     if (object.powered) {
-      adapterPath_ = path;
+      firstPowered = path;
       break;
     }
+  }
+  if (!firstPowered.empty()) {
+    adapterPath_ = firstPowered;
+  } else if (!currentPresent) {
+    adapterPath_ = first;
   }
 }
 

@@ -73,7 +73,8 @@ public:
   // The tracker's side: the objects as BlueZ reports them.
   Objects &objects() { return objects_; }
   const Objects &objects() const { return objects_; }
-  // The first adapter, preferring a powered one, unless the current one is still there.
+  // The first powered adapter in path order, else the current one while it is
+  // there, else the first one. A powered adapter that holds a device in use stays.
   void ChooseAdapter();
   // Paths of the devices known now.
   std::vector<std::string> DevicePaths() const;

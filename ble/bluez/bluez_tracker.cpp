@@ -209,7 +209,8 @@ int BluezTracker::HandlePropertiesChanged(sd_bus_message *message) {
   objects[path] = std::move(updated);
 
   if (interface == kAdapter1) {
-    if (path == map_.AdapterPath() || map_.AdapterPath().empty()) {
+    // Another adapter's power matters too: it may now be the first powered one.
+    if (path == map_.AdapterPath() || map_.AdapterPath().empty() || Contains(news.keys, "Powered")) {
       map_.ChooseAdapter();
       events_.AdapterChanged();
     }

@@ -84,7 +84,7 @@ public:
   }
 
   void OnAdapterState(const AdapterState &state) override {
-    if (!started_) return;
+    if (!started_ || LeftBehind()) return;
     const bool usable = state.present && state.powered;
     if (usable && state.discovering) {
       discoveringSeen_ = true;
@@ -103,6 +103,17 @@ public:
 
 private:
   BusSession &session() { return connection_->session(); }
+
+  // The backend moved to another adapter (one powered up that comes first):
+  // the scan on the old one ends, and the next Start uses the new one.
+  bool LeftBehind() {
+    const std::string &chosen = session().objects().AdapterPath();
+    if (chosen.empty() || chosen == adapterPath_) return false;
+    started_ = false;
+    session().Call(adapterPath_, kAdapter1, "StopDiscovery", nullptr, BusSession::kShortCallUsec, IgnoreReply);
+    RaiseStopped(BluetoothError::OtherError);
+    return true;
+  }
 
   void BeginStart(std::shared_ptr<BusOperation<bool>> operation) {
     if (started_) {
@@ -152,6 +163,8 @@ private:
     discoveringSeen_ = false;
     adapterPath_ = adapter;
     if (operation) operation->Succeed(true);
+    // The choice may have moved while StartDiscovery was on its way.
+    if (LeftBehind()) return;
     // Devices another client's discovery already sees will not announce themselves again.
     for (const auto &[name, address] : session().objects().SeenDevices()) OnAdvertisement(name, address);
   }

@@ -1,6 +1,7 @@
 // vk5-host: plays the VR driver host for a driver module, for development,
 // demos and black-box tests. Prints everything the driver does to the host.
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -12,6 +13,14 @@
 #include "tools/host/driver_module.h"
 
 using namespace devhost;
+
+namespace {
+// SIGTERM or SIGINT ends the frame loop early, so the driver is still deactivated and cleaned up.
+volatile std::sig_atomic_t stopRequested = 0;
+void RequestStop(int) {
+  stopRequested = 1;
+}
+} // namespace
 
 int main(int argc, char **argv) {
   CLI::App app{"Development host: loads a driver module and drives it like the VR host"};
@@ -85,7 +94,9 @@ int main(int argc, char **argv) {
   const auto end = start + std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(seconds));
   auto next = start;
   long frame = 0;
-  while (frames > 0 ? frame < frames : clock::now() < end) {
+  std::signal(SIGTERM, RequestStop);
+  std::signal(SIGINT, RequestStop);
+  while (!stopRequested && (frames > 0 ? frame < frames : clock::now() < end)) {
     provider->RunFrame();
     ++frame;
     next += period;
