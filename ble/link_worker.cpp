@@ -363,6 +363,8 @@ private:
       return;
     }
     LogLine("Device successfully connected.");
+    // Scanning worked: a link that drops at once must not find the next scan delayed.
+    scanRetryDelay_ = {};
     lastLinkedAddress_ = address;
     directLookupDelay_ = linkTimings.directLookupDelay;
     // A loss reported during the sequence must not be overwritten: the next

@@ -74,7 +74,8 @@ EOF
 start=$(python3 -c 'import time; print(time.monotonic())')
 
 echo "== private bus: $bus"
-"$bin/pistol-sim" --bus "$bus" --script "$work/pistol.script" --no-stdin \
+# Disconnect takes as long as it does with the real bluetoothd.
+"$bin/pistol-sim" --bus "$bus" --script "$work/pistol.script" --no-stdin --disconnect-delay 2500 \
   > >(python3 -u "$work/stamp.py" pistol "$work/pistol.log" "$start") 2>&1 &
 sim=$!
 pids+=("$sim")
@@ -95,12 +96,24 @@ for line in open(sys.argv[1]):
     m = re.search(r"\] (fire|eject|load): sent .*\(mono ([0-9.]+)\)", line)
     if m:
         sent.append((m.group(1), float(m.group(2))))
+back = [float(line.split(" ", 1)[0]) for line in open(sys.argv[1]) if "back in range:" in line]
 connected = lost = 0
+# Per link: Connect attempts, and the time from the first sighting of the
+# pistol since the last link (or the start) to "Device successfully connected."
+attempts, to_linked, links, attempt, sighted = [], [], [], 0, None
 for line in open(sys.argv[2]):
     stamp = float(line.split(" ", 1)[0])
     for kind, path in kinds.items():
         if f"input {path} = true" in line:
             seen.append((kind, stamp))
+    if "Found device: Pistol " in line and sighted is None:
+        sighted = stamp
+    attempt += "Connecting to device: " in line
+    if "Device successfully connected." in line:
+        attempts.append(attempt)
+        to_linked.append((stamp - sighted) * 1000 if sighted else float("nan"))
+        links.append(stamp)
+        attempt, sighted = 0, None
     connected += "Device successfully connected." in line
     lost += "Device connection lost." in line
 latencies, unmatched = [], list(seen)
@@ -117,5 +130,11 @@ print(f"   total  sent {len(sent)}   seen {len(seen)}   matched {len(latencies)}
 if latencies:
     print(f"   press-to-host latency: median {statistics.median(latencies):.1f} ms, max {max(latencies):.1f} ms")
 print(f"   links made {connected}, connection lost {lost}, reconnects {max(connected - 1, 0)}")
+print("   Connect attempts per link: " + (", ".join(str(a) for a in attempts) or "none"))
+print("   pistol heard to \"Device successfully connected.\": " +
+      (", ".join(f"{t:.0f} ms" for t in to_linked) or "none"))
+relinks = [(next(l for l in links if l >= b) - b) * 1000 for b in back if any(l >= b for l in links)]
+if relinks:
+    print("   relink after the pistol was back in range: " + ", ".join(f"{t:.0f} ms" for t in relinks))
 sys.exit(0 if sent and len(latencies) == len(sent) else 1)
 EOF

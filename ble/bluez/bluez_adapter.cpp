@@ -16,6 +16,9 @@ namespace {
 
 // How long a connected device may take to export its services.
 constexpr std::chrono::milliseconds kResolveTimeout{10'000};
+// How long a lookup or connect waits for our earlier Disconnect of the same
+// device (bluetoothd answers it after 2 to 3 s); then it goes on regardless.
+constexpr std::chrono::milliseconds kDisconnectWait{5'000};
 
 class ServicesResult final : public GattDeviceServicesResult {
 public:
@@ -102,7 +105,7 @@ public:
     }
     const bool connected = object && object->connected;
     if (connected_.exchange(connected) == connected) return;
-    statusChanged_.ForEach([&](const auto &handler) { (void)handler_boundary([&] { handler(*this); }); });
+    RaiseStatusChanged(connected);
   }
 
   // Loop thread: remembered so Close can end the subscription.
@@ -113,7 +116,18 @@ private:
 
   BusSession &session() { return connection_->session(); }
 
-  void Disconnect() { session().Call(path_, kDevice1, "Disconnect", nullptr, BusSession::kShortCallUsec, IgnoreReply); }
+  void Disconnect() { session().Disconnect(path_); }
+
+  // Loop thread. The handlers hear of every link once, however BlueZ made it
+  // known: a signal, a Connect reply, or a device already linked when asked.
+  void RaiseStatusChanged(bool connected) {
+    linkAnnounced_ = connected;
+    statusChanged_.ForEach([&](const auto &handler) { (void)handler_boundary([&] { handler(*this); }); });
+  }
+  void AnnounceLink() {
+    connected_.store(true);
+    if (!linkAnnounced_) RaiseStatusChanged(true);
+  }
 
   static std::shared_ptr<GattDeviceServicesResult> Failure(HRESULT code) {
     return std::make_shared<ServicesResult>(GattStatusFromCode(code),
@@ -123,15 +137,28 @@ private:
   void BeginServices(const std::shared_ptr<ServicesOperation> &operation) {
     if (!operation->Pending()) return;
     if (closed_->load()) return operation->Failed(kRoEClosed);
+    auto self = shared_from_this();
+    // Connect on a device still going down answers at once without a fresh link.
+    if (session().objects().Disconnecting(path_)) {
+      return AwaitReport(session(), *operation, Awaited::Disconnected, path_, kDisconnectWait,
+                         [self, operation](HRESULT code) {
+                           // Past the bound it goes on: a stuck disconnect must not block every attempt.
+                           if (code < 0 && code != kErrorTimeout) return operation->Failed(code);
+                           self->session().objects().ForgetDisconnect(self->path_);
+                           self->BeginServices(operation);
+                         });
+    }
     const BluezObject *object = session().objects().Find(path_);
     if (!object || !object->isDevice) return operation->Succeed(Failure(kErrorNotFound));
-    if (object->connected) return AwaitResolved(operation);
-    auto self = shared_from_this();
+    if (object->connected) {
+      AnnounceLink();
+      return AwaitResolved(operation);
+    }
     const std::uint64_t call = session().Call(path_, kDevice1, "Connect", nullptr, BusSession::kConnectCallUsec,
                                               [self, operation](const CallOutcome &outcome) {
                                                 if (!operation->Pending()) return;
                                                 if (outcome.code < 0) return operation->Succeed(Failure(outcome.code));
-                                                self->AwaitResolved(operation);
+                                                self->Linked(operation);
                                               });
     // A cancelled connect must not go on in BlueZ: Disconnect also ends a pending Connect.
     if (call != 0) {
@@ -140,6 +167,25 @@ private:
         self->Disconnect();
       });
     }
+  }
+
+  // Connect answered: the link is up. bluetoothd often answers before it
+  // signals Connected, or never signals it; then the map is behind, and
+  // BlueZ's own properties say how the device stands.
+  void Linked(const std::shared_ptr<ServicesOperation> &operation) {
+    const BluezObject *object = session().objects().Find(path_);
+    if (object && object->isDevice && object->connected) {
+      AnnounceLink();
+      return AwaitResolved(operation);
+    }
+    auto self = shared_from_this();
+    session().ReadBackDevice(path_, [self, operation](HRESULT code) {
+      if (!operation->Pending()) return;
+      if (code < 0) return operation->Succeed(Failure(code));
+      const BluezObject *now = self->session().objects().Find(self->path_);
+      if (now && now->isDevice && now->connected) self->AnnounceLink();
+      self->AwaitResolved(operation);
+    });
   }
 
   void AwaitResolved(const std::shared_ptr<ServicesOperation> &operation) {
@@ -173,6 +219,7 @@ private:
   EventList<ConnectionStatusChangedHandler> statusChanged_;
   // Loop thread only.
   std::set<std::string> subscribed_;
+  bool linkAnnounced_ = false;
 };
 
 } // namespace
@@ -208,10 +255,26 @@ AsyncOperationPtr<std::shared_ptr<BluetoothLEDevice>> BluezAdapter::FromBluetoot
       BusSession &session = connection->session();
       const std::string path = session.objects().DevicePathFor(address);
       if (path.empty()) return operation->Succeed(nullptr);
-      auto device = std::make_shared<Device>(connection, path, *session.objects().Find(path));
-      device->Hold();
-      session.events().AddListener(path, std::weak_ptr<DeviceListener>(device));
-      operation->Succeed(device);
+      auto handOut = [connection, operation, path] {
+        BusSession &live = connection->session();
+        const BluezObject *object = live.objects().Find(path);
+        if (!object || !object->isDevice) return operation->Succeed(nullptr);
+        auto device = std::make_shared<Device>(connection, path, *object);
+        device->Hold();
+        live.events().AddListener(path, std::weak_ptr<DeviceListener>(device));
+        operation->Succeed(device);
+      };
+      // A device our last Close is still taking down would look connected
+      // and resolved, and refuse subscriptions: wait until it is down.
+      if (!session.objects().Disconnecting(path)) return handOut();
+      AwaitReport(session, *operation, Awaited::Disconnected, path, kDisconnectWait,
+                  [connection, operation, path, handOut](HRESULT waited) {
+                    if (!operation->Pending()) return;
+                    if (waited < 0 && waited != kErrorTimeout) return operation->Failed(waited);
+                    // Past the bound it goes on: a stuck disconnect must not block every attempt.
+                    connection->session().objects().ForgetDisconnect(path);
+                    handOut();
+                  });
     });
   });
   return operation;

@@ -59,6 +59,9 @@ std::uint64_t BluezEvents::When(Awaited what, const std::string &path, std::func
   if (what == Awaited::ServicesResolved) {
     resolveWaiters_.emplace(id, Waiter{path, std::move(fn)});
     SettleResolved(path);
+  } else if (what == Awaited::Disconnected) {
+    disconnectWaiters_.emplace(id, Waiter{path, std::move(fn)});
+    SettleDisconnected(path);
   } else {
     notifyWaiters_.emplace(id, Waiter{path, std::move(fn)});
     NotifyingChanged();
@@ -69,6 +72,7 @@ std::uint64_t BluezEvents::When(Awaited what, const std::string &path, std::func
 void BluezEvents::CancelWhen(std::uint64_t id) {
   resolveWaiters_.erase(id);
   notifyWaiters_.erase(id);
+  disconnectWaiters_.erase(id);
 }
 
 void BluezEvents::CancelWaiters(HRESULT code) {
@@ -76,6 +80,8 @@ void BluezEvents::CancelWaiters(HRESULT code) {
   for (auto &[id, waiter] : resolveWaiters) waiter.fn(code);
   auto notifyWaiters = std::move(notifyWaiters_);
   for (auto &[id, waiter] : notifyWaiters) waiter.fn(code);
+  auto disconnectWaiters = std::move(disconnectWaiters_);
+  for (auto &[id, waiter] : disconnectWaiters) waiter.fn(code);
 }
 
 void BluezEvents::Advertise(const std::string &devicePath) {
@@ -100,6 +106,28 @@ void BluezEvents::DeviceChanged(const std::string &devicePath) {
     listener->OnDeviceState(object && object->isDevice ? object : nullptr);
   }
   SettleResolved(devicePath);
+  SettleDisconnected(devicePath);
+}
+
+void BluezEvents::DisconnectAnswered(const std::string &devicePath) {
+  map_.DisconnectAnswered(devicePath);
+  SettleDisconnected(devicePath);
+}
+
+void BluezEvents::SettleDisconnected(const std::string &devicePath) {
+  if (map_.Disconnecting(devicePath)) return;
+  map_.ForgetDisconnect(devicePath);
+  Settle(disconnectWaiters_, devicePath, kSOk);
+}
+
+void BluezEvents::Settle(std::map<std::uint64_t, Waiter> &waiters, const std::string &path, HRESULT code) {
+  std::vector<std::function<void(HRESULT)>> settled;
+  std::erase_if(waiters, [&](auto &entry) {
+    if (entry.second.path != path) return false;
+    settled.push_back(std::move(entry.second.fn));
+    return true;
+  });
+  for (auto &fn : settled) fn(code);
 }
 
 void BluezEvents::SettleResolved(const std::string &devicePath) {
@@ -112,13 +140,7 @@ void BluezEvents::SettleResolved(const std::string &devicePath) {
   } else if (!object->servicesResolved) {
     return;
   }
-  std::vector<std::function<void(HRESULT)>> settled;
-  std::erase_if(resolveWaiters_, [&](auto &entry) {
-    if (entry.second.path != devicePath) return false;
-    settled.push_back(std::move(entry.second.fn));
-    return true;
-  });
-  for (auto &fn : settled) fn(code);
+  Settle(resolveWaiters_, devicePath, code);
 }
 
 void BluezEvents::NotifyingChanged() {

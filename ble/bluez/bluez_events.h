@@ -46,14 +46,14 @@ public:
 };
 
 // What a waiter waits for: a device's ServicesResolved (it fails if the device
-// disconnects or vanishes), or a characteristic's Notifying (it fails if the
-// characteristic vanishes).
-enum class Awaited { ServicesResolved, Notifying };
+// disconnects or vanishes), a characteristic's Notifying (it fails if the
+// characteristic vanishes), or the end of our Disconnect of a device.
+enum class Awaited { ServicesResolved, Notifying, Disconnected };
 
 class BluezEvents {
 public:
   // lost tells a vanished object from a lost bus in what waiters are given.
-  BluezEvents(const ObjectMap &map, const std::atomic<bool> &lost) : map_(map), lost_(lost) {}
+  BluezEvents(ObjectMap &map, const std::atomic<bool> &lost) : map_(map), lost_(lost) {}
   BluezEvents(const BluezEvents &) = delete;
   BluezEvents &operator=(const BluezEvents &) = delete;
 
@@ -73,6 +73,8 @@ public:
   void AdapterChanged();
   void DeviceChanged(const std::string &devicePath);
   void NotifyingChanged();
+  // Our Disconnect of the device was answered.
+  void DisconnectAnswered(const std::string &devicePath);
   void Value(const std::string &characteristicPath, const std::vector<std::uint8_t> &bytes);
 
 private:
@@ -83,12 +85,15 @@ private:
 
   HRESULT GoneCode() const;
   void SettleResolved(const std::string &devicePath);
+  void SettleDisconnected(const std::string &devicePath);
+  static void Settle(std::map<std::uint64_t, Waiter> &waiters, const std::string &path, HRESULT code);
 
-  const ObjectMap &map_;
+  ObjectMap &map_;
   const std::atomic<bool> &lost_;
   std::uint64_t nextId_ = 0;
   std::map<std::uint64_t, Waiter> resolveWaiters_;
   std::map<std::uint64_t, Waiter> notifyWaiters_;
+  std::map<std::uint64_t, Waiter> disconnectWaiters_;
   std::vector<std::weak_ptr<DiscoveryListener>> discoveryListeners_;
   std::multimap<std::string, std::weak_ptr<DeviceListener>> deviceListeners_;
   std::multimap<std::string, std::weak_ptr<ValueListener>> valueListeners_;

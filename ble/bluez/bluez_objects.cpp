@@ -59,6 +59,23 @@ bool ObjectMap::ReleaseDevicePath(const std::string &devicePath) {
   return true;
 }
 
+void ObjectMap::DisconnectSent(const std::string &devicePath) {
+  disconnects_[devicePath] = true;
+}
+
+void ObjectMap::DisconnectAnswered(const std::string &devicePath) {
+  const auto it = disconnects_.find(devicePath);
+  if (it != disconnects_.end()) it->second = false;
+}
+
+bool ObjectMap::Disconnecting(const std::string &devicePath) const {
+  const auto it = disconnects_.find(devicePath);
+  if (it == disconnects_.end()) return false;
+  if (it->second) return true;
+  const BluezObject *object = Find(devicePath);
+  return object && object->isDevice && object->connected;
+}
+
 void ObjectMap::ChooseAdapter() {
   const BluezObject *current = Find(adapterPath_);
   if (current && current->isAdapter) return;

@@ -60,6 +60,16 @@ public:
   void HoldDevicePath(const std::string &devicePath);
   bool ReleaseDevicePath(const std::string &devicePath);
 
+  // Our Disconnect of a device, from the call until BlueZ has answered it and
+  // no longer reports the device connected: bluetoothd takes seconds over it,
+  // and a device in that state accepts Connect without a fresh link.
+  void DisconnectSent(const std::string &devicePath);
+  void DisconnectAnswered(const std::string &devicePath);
+  bool Disconnecting(const std::string &devicePath) const;
+  // Stops treating the device as disconnecting (it has settled, or the wait
+  // for it gave up).
+  void ForgetDisconnect(const std::string &devicePath) { disconnects_.erase(devicePath); }
+
   // The tracker's side: the objects as BlueZ reports them.
   Objects &objects() { return objects_; }
   const Objects &objects() const { return objects_; }
@@ -78,6 +88,8 @@ private:
   Objects objects_;
   std::string adapterPath_;
   std::map<std::string, int> deviceHolders_;
+  // Device path to "the Disconnect call is still unanswered".
+  std::map<std::string, bool> disconnects_;
 };
 
 } // namespace ble::bluez

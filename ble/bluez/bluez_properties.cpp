@@ -63,7 +63,20 @@ int ReadProperty(sd_bus_message *m, std::string_view interface, std::string_view
       return r;
     }
     if (key == "Connected" && type == "b") return ReadBool(m, object.connected);
-    if (key == "ServicesResolved" && type == "b") return ReadBool(m, object.servicesResolved);
+    if (key == "ServicesResolved" && type == "b") {
+      r = ReadBool(m, object.servicesResolved);
+      // bluetoothd often never signals Connected for a link whose ATT channel
+      // came up first; resolved services are proof of the link all the same.
+      if (object.servicesResolved) object.connected = true;
+      return r;
+    }
+    if (key == "RSSI" && type == "n") {
+      std::int16_t rssi = 0;
+      r = sd_bus_message_read(m, "v", "n", &rssi);
+      // bluetoothd sets RSSI to 0 when discovery stops rather than dropping it.
+      object.seen = rssi != 0;
+      return r;
+    }
     if (key == "RSSI") object.seen = true;
   } else if (interface == kService1) {
     if (key == "UUID" && type == "s") return ReadText(m, 's', object.uuid);

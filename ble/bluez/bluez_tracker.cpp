@@ -73,6 +73,25 @@ void BluezTracker::Refresh(std::function<void(HRESULT)> done) {
                 });
 }
 
+void BluezTracker::ReadBackDevice(const std::string &devicePath, std::function<void(HRESULT)> done) {
+  session_.Call(
+      devicePath, kProperties, "GetAll", [](sd_bus_message *m) { return sd_bus_message_append(m, "s", kDevice1); },
+      BusSession::kShortCallUsec,
+      [this, devicePath, done = std::move(done)](const CallOutcome &outcome) {
+        if (outcome.code < 0) return done(outcome.code);
+        auto &objects = map_.objects();
+        const auto it = objects.find(devicePath);
+        // Gone meanwhile: its removal has been told already.
+        if (it == objects.end() || !it->second.isDevice) return done(kSOk);
+        BluezObject updated = it->second;
+        PropertyNews news;
+        if (ReadPropertyDict(outcome.reply, kDevice1, updated, news) < 0) return done(kEFail);
+        it->second = std::move(updated);
+        events_.DeviceChanged(devicePath);
+        done(kSOk);
+      });
+}
+
 int BluezTracker::OnBluezSignal(sd_bus_message *message, void *userdata, sd_bus_error *) {
   auto *self = static_cast<BluezTracker *>(userdata);
   if (self->session_.Stopping()) return 0;
@@ -185,6 +204,8 @@ int BluezTracker::HandlePropertiesChanged(sd_bus_message *message) {
     if (Contains(invalidated, "RSSI")) updated.seen = false;
     if (Contains(invalidated, "Name")) updated.name.reset();
   }
+  // A sighting, not the reset bluetoothd makes when discovery stops.
+  const bool heard = Contains(news.keys, "RSSI") && updated.seen;
   objects[path] = std::move(updated);
 
   if (interface == kAdapter1) {
@@ -194,7 +215,7 @@ int BluezTracker::HandlePropertiesChanged(sd_bus_message *message) {
     }
   } else if (interface == kDevice1) {
     // A known device heard again shows up only as these changing.
-    if (Contains(news.keys, "RSSI") || Contains(news.keys, "Name") || Contains(news.keys, "ManufacturerData") ||
+    if (heard || Contains(news.keys, "Name") || Contains(news.keys, "ManufacturerData") ||
         Contains(news.keys, "ServiceData")) {
       events_.Advertise(path);
     }

@@ -33,6 +33,9 @@ public:
   void Unwatch();
   // Reloads the object map; done gets 0 or the failure code.
   void Refresh(std::function<void(HRESULT)> done);
+  // Reads one device's properties back from BlueZ and takes them as if
+  // signalled; done gets 0 or the failure code.
+  void ReadBackDevice(const std::string &devicePath, std::function<void(HRESULT)> done);
   // BlueZ (or the bus) went away: every object it had is gone with it.
   void Forget();
 

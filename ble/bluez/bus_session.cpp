@@ -201,4 +201,11 @@ void BusSession::CancelTimer(std::uint64_t id) {
   timers_.erase(id);
 }
 
+void BusSession::Disconnect(const std::string &devicePath) {
+  objects().DisconnectSent(devicePath);
+  // Answered NotConnected when the link is already down: settled all the same.
+  Call(devicePath, kDevice1, "Disconnect", nullptr, kShortCallUsec,
+       [this, devicePath](const CallOutcome &) { events().DisconnectAnswered(devicePath); });
+}
+
 } // namespace ble::bluez

@@ -75,6 +75,13 @@ public:
   BluezEvents &events() { return tracker_.events(); }
   // Loop thread. Reloads the object map; done gets 0 or the failure code.
   void Refresh(std::function<void(HRESULT)> done) { tracker_.Refresh(std::move(done)); }
+  // Loop thread. Reads a device's properties back into the map.
+  void ReadBackDevice(const std::string &devicePath, std::function<void(HRESULT)> done) {
+    tracker_.ReadBackDevice(devicePath, std::move(done));
+  }
+  // Loop thread. Asks BlueZ to end the device's link; until it has, and the
+  // device no longer reports connected, objects().Disconnecting holds.
+  void Disconnect(const std::string &devicePath);
 
 private:
   struct PendingCall {

@@ -26,6 +26,26 @@ constexpr const char *kButtonCharacteristic = "0000fff1-0000-1000-8000-00805f9b3
 constexpr const char *kBatteryService = "0000180f-0000-1000-8000-00805f9b34fb";
 constexpr const char *kBatteryLevel = "00002a19-0000-1000-8000-00805f9b34fb";
 
+// What a real peer's tree holds beside its own service: generic access,
+// generic attribute and device information, each with one characteristic.
+struct GenericService {
+  std::uint16_t handle;
+  const char *service;
+  const char *characteristic;
+  const char *flags;
+};
+constexpr GenericService kGenericServices[] = {
+    {0x0001, "00001800-0000-1000-8000-00805f9b34fb", "00002a00-0000-1000-8000-00805f9b34fb", "read"},
+    {0x0005, "00001801-0000-1000-8000-00805f9b34fb", "00002a05-0000-1000-8000-00805f9b34fb", "indicate"},
+    {0x000e, "0000180a-0000-1000-8000-00805f9b34fb", "00002a29-0000-1000-8000-00805f9b34fb", "read"},
+};
+
+std::string HandleText(const char *kind, std::uint16_t handle) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%s%04x", kind, handle);
+  return text;
+}
+
 std::string Hex(const std::vector<std::uint8_t> &bytes) {
   std::string text;
   char pair[4];
@@ -52,7 +72,7 @@ FakeBluez::FakeBluez(sd_bus *bus, sd_event *event, AdapterConfig adapter, std::v
 }
 
 // A timer made by After with a handle has two references: its own and the owner's.
-static void CancelTimer(sd_event_source *&timer) {
+void FakeBluez::CancelTimer(sd_event_source *&timer) {
   if (!timer) return;
   sd_event_source_set_enabled(timer, SD_EVENT_OFF);
   sd_event_source_unref(timer);
@@ -61,7 +81,10 @@ static void CancelTimer(sd_event_source *&timer) {
 
 FakeBluez::~FakeBluez() {
   if (burst_) sd_event_source_disable_unref(burst_->timer);
-  for (auto &pistol : pistols_) CancelTimer(pistol.dropTimer);
+  for (auto &pistol : pistols_) {
+    CancelTimer(pistol.dropTimer);
+    CancelTimer(pistol.disconnectTimer);
+  }
   sd_event_source_disable_unref(tick_);
 }
 
@@ -126,7 +149,7 @@ int FakeBluez::OnAdvertisingTick(sd_event_source *source, std::uint64_t usec, vo
   auto *self = static_cast<FakeBluez *>(userdata);
   if (self->Discovering() && self->adapter_.powered) {
     for (auto &pistol : self->pistols_) {
-      if (pistol.visible && !pistol.connected) self->Advertise(pistol);
+      if (self->AdvertisesNow(pistol)) self->Advertise(pistol);
     }
   }
   sd_event_source_set_time(source, usec + static_cast<std::uint64_t>(self->adapter_.advertisingIntervalMs) * 1000u);
@@ -165,13 +188,45 @@ void FakeBluez::InvalidateRssi(Pistol &pistol) {
   pistol.announced = false;
   if (!pistol.known) return;
   auto &device = objects_[pistol.path][kDevice1];
-  if (device.erase("RSSI")) EmitPropertiesChanged(pistol.path, kDevice1, {}, {"RSSI"});
+  if (adapter_.ideal) {
+    if (device.erase("RSSI")) EmitPropertiesChanged(pistol.path, kDevice1, {}, {"RSSI"});
+    return;
+  }
+  // bluetoothd keeps the property and sets it to 0.
+  const auto rssi = device.find("RSSI");
+  if (rssi != device.end() && std::get<std::int16_t>(rssi->second) != 0) {
+    SetProperties(pistol.path, kDevice1, {{"RSSI", std::int16_t{0}}});
+  }
 }
 
 void FakeBluez::ExportGatt(Pistol &pistol) {
   if (pistol.gattExported) return;
   pistol.gattExported = true;
   const bool hidden = pistol.config.misbehaviour.hideService;
+  auto addGeneric = [&](const GenericService &generic) {
+    const std::string service = pistol.path + "/" + HandleText("service", generic.handle);
+    const std::string characteristic =
+        service + "/" + HandleText("char", static_cast<std::uint16_t>(generic.handle + 1));
+    AddObject(service, {{kService1,
+                         {{"UUID", std::string(generic.service)},
+                          {"Primary", true},
+                          {"Device", ObjectPath{pistol.path}},
+                          {"Handle", generic.handle}}}});
+    AddObject(characteristic, {{kCharacteristic1,
+                                {{"UUID", std::string(generic.characteristic)},
+                                 {"Service", ObjectPath{service}},
+                                 {"Flags", std::vector<std::string>{generic.flags}},
+                                 {"Handle", static_cast<std::uint16_t>(generic.handle + 1)}}}});
+    pistol.gattPaths.push_back(service);
+    pistol.gattPaths.push_back(characteristic);
+  };
+  // In handle order, as bluetoothd exports them.
+  if (!adapter_.ideal) {
+    addGeneric(kGenericServices[0]);
+    addGeneric(kGenericServices[1]);
+  }
+  pistol.gattPaths.push_back(pistol.servicePath);
+  pistol.gattPaths.push_back(pistol.characteristicPath);
   AddObject(pistol.servicePath, {{kService1,
                                   {{"UUID", std::string(hidden ? kBatteryService : kButtonService)},
                                    {"Primary", true},
@@ -184,18 +239,36 @@ void FakeBluez::ExportGatt(Pistol &pistol) {
                                           {"Notifying", false},
                                           {"Value", std::vector<std::uint8_t>{}},
                                           {"Handle", std::uint16_t{0x000b}}}}});
+  if (!adapter_.ideal) addGeneric(kGenericServices[2]);
+}
+
+void FakeBluez::RemoveGatt(Pistol &pistol) {
+  for (auto it = pistol.gattPaths.rbegin(); it != pistol.gattPaths.rend(); ++it) RemoveObject(*it);
+  pistol.gattPaths.clear();
+  pistol.gattExported = false;
 }
 
 void FakeBluez::LinkDown(Pistol &pistol, const std::string &why) {
   if (!pistol.connected) return;
+  const bool servicesWereResolved = !pistol.disconnecting;
   pistol.connected = false;
+  pistol.disconnecting = false;
   pistol.subscribers.clear();
   CancelTimer(pistol.dropTimer);
-  // BlueZ's order: services first, then the link.
-  SetProperties(pistol.path, kDevice1, {{"ServicesResolved", false}});
-  SetProperties(pistol.path, kDevice1, {{"Connected", false}});
+  CancelTimer(pistol.disconnectTimer);
+  if (adapter_.ideal) {
+    // The documented order: services first, then the link.
+    SetProperties(pistol.path, kDevice1, {{"ServicesResolved", false}});
+    SetProperties(pistol.path, kDevice1, {{"Connected", false}});
+  } else if (servicesWereResolved) {
+    // bluetoothd batches both into one signal when the link just goes.
+    SetProperties(pistol.path, kDevice1, {{"ServicesResolved", false}, {"Connected", false}});
+  } else {
+    SetProperties(pistol.path, kDevice1, {{"Connected", false}});
+  }
   if (pistol.gattExported) SetProperties(pistol.characteristicPath, kCharacteristic1, {{"Notifying", false}});
   log_("link down (" + why + "): " + pistol.config.name);
+  AnswerDisconnects(pistol);
   Changed();
 }
 
@@ -206,7 +279,8 @@ static std::uint64_t MonotonicUsec() {
 }
 
 bool FakeBluez::SendNotification(Pistol &pistol, const std::vector<std::uint8_t> &bytes, const std::string &label) {
-  if (!pistol.connected || pistol.subscribers.empty() || pistol.config.misbehaviour.hideService) return false;
+  if (!pistol.connected || pistol.disconnecting || pistol.subscribers.empty() || pistol.config.misbehaviour.hideService)
+    return false;
   SetProperties(pistol.characteristicPath, kCharacteristic1, {{"Value", bytes}});
   ++counts_.sent[label];
   return true;
@@ -278,7 +352,8 @@ void FakeBluez::FinishBurst() {
 
 void FakeBluez::Send(int index, const std::vector<std::uint8_t> &bytes, const std::string &label) {
   Pistol &pistol = pistols_.at(index);
-  if (!pistol.connected || pistol.subscribers.empty() || pistol.config.misbehaviour.hideService) {
+  if (!pistol.connected || pistol.disconnecting || pistol.subscribers.empty() ||
+      pistol.config.misbehaviour.hideService) {
     ++counts_.notSent;
     log_(label + ": not sent, no subscriber (" + Hex(bytes) + ")");
     return;
@@ -322,12 +397,19 @@ void FakeBluez::SetFlag(int index, const std::string &flag, bool on) {
 void FakeBluez::ForgetAll() {
   for (auto &pistol : pistols_) {
     CancelTimer(pistol.dropTimer);
+    CancelTimer(pistol.disconnectTimer);
     pistol.connected = pistol.known = pistol.gattExported = pistol.announced = false;
     pistol.subscribers.clear();
     if (pistol.hungConnect) {
       sd_bus_reply_method_errorf(pistol.hungConnect.get(), error_name::kNoReply, "Service gone");
       pistol.hungConnect = sdbus::Message();
     }
+    pistol.disconnecting = false;
+    for (auto &reply : pistol.disconnectReplies) {
+      sd_bus_reply_method_errorf(reply.get(), error_name::kNoReply, "Service gone");
+    }
+    pistol.disconnectReplies.clear();
+    pistol.gattPaths.clear();
   }
   discoverySessions_.clear();
 }
@@ -360,10 +442,7 @@ void FakeBluez::RemoveAdapter() {
   adapter_.present = false;
   // BlueZ drops the adapter's devices, with their GATT objects, before the adapter.
   for (auto &pistol : pistols_) {
-    if (pistol.gattExported) {
-      RemoveObject(pistol.characteristicPath);
-      RemoveObject(pistol.servicePath);
-    }
+    RemoveGatt(pistol);
     if (pistol.known) RemoveObject(pistol.path);
   }
   ForgetAll();

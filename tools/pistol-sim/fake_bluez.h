@@ -40,6 +40,17 @@ struct AdapterConfig {
   bool present = true;
   bool powered = true;
   int advertisingIntervalMs = 250;
+  // As bluetoothd was observed to behave unless ideal is set: Connect answered
+  // before Connected is signalled (and mostly never signalled), Disconnect
+  // answered only once the link is down, this long after ServicesResolved
+  // went false, with StartNotify refused meanwhile; the generic services
+  // beside the button service; a peer's drop in one signal; RSSI set to 0
+  // when discovery stops; advertising on while linked.
+  int disconnectDelayMs = 300;
+  // The daemon as its documentation reads: Connected signalled before the
+  // Connect reply, Disconnect at once, RSSI invalidated, no advertising while
+  // linked, the button service alone.
+  bool ideal = false;
 };
 
 struct Counts {
@@ -113,6 +124,12 @@ private:
     bool known = false;
     bool gattExported = false;
     bool connected = false;
+    // Our Disconnect is under way: the link is still up, its services are not.
+    bool disconnecting = false;
+    std::vector<sdbus::Message> disconnectReplies;
+    sd_event_source *disconnectTimer = nullptr;
+    // Every GATT object, in the order exported.
+    std::vector<std::string> gattPaths;
     bool announced = false;
     std::set<std::string> subscribers;
     sdbus::Message hungConnect;
@@ -137,8 +154,15 @@ private:
   void InvalidateRssi(Pistol &pistol);
   void ExportGatt(Pistol &pistol);
   void LinkDown(Pistol &pistol, const std::string &why);
+  void LinkUp(Pistol &pistol);
+  void BeginDisconnect(Pistol &pistol, sd_bus_message *call);
+  void AnswerDisconnects(Pistol &pistol);
+  void RemoveGatt(Pistol &pistol);
+  bool AdvertisesNow(const Pistol &pistol) const { return pistol.visible && (!pistol.connected || !adapter_.ideal); }
   void ClientGone(const std::string &client);
   void After(int ms, std::function<void()> fn, sd_event_source **handle = nullptr);
+  // Ends a timer made by After with a handle.
+  static void CancelTimer(sd_event_source *&timer);
 
   void AddObject(const std::string &path, const Interfaces &interfaces);
   void RemoveObject(const std::string &path);

@@ -151,7 +151,7 @@ int main(int argc, char **argv) {
   const std::string timesPath = std::string(work) + "/send-times";
 
   PrivateBus bus;
-  auto sim = bluez_test::StartSimulator(bus, {"--send-times", timesPath});
+  auto sim = bluez_test::StartSimulator(bus, {"--send-times", timesPath, "--disconnect-delay", "2500"});
   setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address().c_str(), 1);
 
   const auto expected = static_cast<std::size_t>(seconds * rate);

@@ -41,6 +41,13 @@ constexpr const char *kUsage = R"(usage: pistol-sim [options]
   --send-times FILE           a burst writes the time of each notification here
   --stall MEMBER              leave calls of MEMBER unanswered from the start
                               (repeatable; "stall MEMBER off" answers them)
+  --disconnect-delay MS       how long Disconnect takes (default 300; the real
+                              bluetoothd takes 1700 to 2900)
+  --ideal-bluez               BlueZ as documented rather than as bluetoothd
+                              behaves: Connected signalled before the Connect
+                              reply, Disconnect at once, only the button
+                              service, RSSI invalidated when discovery stops,
+                              no advertising while linked
 )";
 
 timespec startTime{};
@@ -260,6 +267,10 @@ int main(int argc, char **argv) {
         sendTimes = value();
       } else if (arg == "--stall") {
         stalled.push_back(value());
+      } else if (arg == "--disconnect-delay") {
+        adapter.disconnectDelayMs = std::clamp(std::stoi(value()), 0, 30000);
+      } else if (arg == "--ideal-bluez") {
+        adapter.ideal = true;
       } else if (arg == "--advertising-interval") {
         adapter.advertisingIntervalMs = std::clamp(std::stoi(value()), 10, 10000);
       } else {

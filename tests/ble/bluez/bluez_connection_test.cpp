@@ -247,7 +247,8 @@ TEST(BluezConnection, ClosingAnEarlierLookupOfTheSameDeviceLeavesTheNewLinkUp) {
   blocking_get(*on.adapter.FromBluetoothAddressAsync(kPistol));
   EXPECT_EQ(on.sim->CountLines("link down"), 0) << on.sim->Output();
   EXPECT_EQ(on.sim->CountLines("unsubscribed:"), 0);
-  EXPECT_EQ(statuses.Size(), 0u);
+  // The later holder hears of the link it joined, and of nothing else.
+  EXPECT_EQ(statuses.Items(), std::vector{BluetoothConnectionStatus::Connected});
   EXPECT_EQ(later->ConnectionStatus(), BluetoothConnectionStatus::Connected);
 
   // The last holder still ends the link, also after a lookup let go of without Close.
@@ -293,7 +294,8 @@ TEST(BluezConnection, APistolWithoutTheButtonServiceOffersOnlyItsOtherServices) 
   ASSERT_NE(device, nullptr);
   auto services = blocking_get(*device->GetGattServicesAsync());
   ASSERT_EQ(services->Status(), GattCommunicationStatus::Success);
-  EXPECT_EQ(services->Services()->Size(), 1u);
+  // Beside the generic services every peer has.
+  EXPECT_EQ(services->Services()->Size(), 4u);
   EXPECT_EQ(FindService(*services, BluetoothUuid(0xFFF0)), nullptr);
   EXPECT_NE(FindService(*services, BluetoothUuid(0x180F)), nullptr);
 }
@@ -346,3 +348,91 @@ TEST(BluezConnection, DroppingEveryObjectEndsTheConnectionAndItsDiscoveryInBlueZ
 }
 
 } // namespace
+
+// bluetoothd answers Connect before it signals Connected, and mostly never
+// signals it; the documented daemon signals first. Either way every link is
+// reported connected exactly once, and its services are found at once.
+TEST(BluezConnection, EveryLinkIsReportedConnectedOnceHoweverBlueZAnnouncesIt) {
+  for (const bool ideal : {false, true}) {
+    SCOPED_TRACE(ideal ? "the documented daemon" : "bluetoothd as observed");
+    PistolOnBus on(ideal ? std::vector<std::string>{"--ideal-bluez", "--disconnect-delay", "0"}
+                         : std::vector<std::string>{"--disconnect-delay", "0"});
+    Discover(on.adapter);
+    // The simulator signals Connected for one link in three.
+    for (int link = 1; link <= 3; ++link) {
+      SCOPED_TRACE(link);
+      auto device = Lookup(on.adapter);
+      ASSERT_NE(device, nullptr);
+      Recorder<BluetoothConnectionStatus> statuses;
+      RecordStatus(*device, statuses);
+      auto characteristic = ButtonCharacteristic(*device);
+      ASSERT_NE(characteristic, nullptr);
+      ASSERT_TRUE(statuses.WaitForCount(1));
+      EXPECT_EQ(Subscribe(*characteristic), GattCommunicationStatus::Success);
+      EXPECT_EQ(statuses.Items(), std::vector{BluetoothConnectionStatus::Connected});
+      EXPECT_EQ(device->ConnectionStatus(), BluetoothConnectionStatus::Connected);
+      device->Close();
+      ASSERT_TRUE(Eventually([&] { return on.sim->CountLines("link down (Disconnect)") == link; }));
+    }
+    EXPECT_EQ(on.sim->CountLines("Connect from"), 3);
+    EXPECT_EQ(on.sim->CountLines("Connected not signalled"), ideal ? 0 : 2);
+  }
+}
+
+// The generic services bluetoothd exports beside the pistol's own are offered
+// too, and the button service is still found among them.
+TEST(BluezConnection, TheButtonServiceIsFoundAmongTheGenericOnes) {
+  PistolOnBus on;
+  auto device = FindPistol(on.adapter);
+  ASSERT_NE(device, nullptr);
+  auto services = blocking_get(*device->GetGattServicesAsync());
+  ASSERT_EQ(services->Status(), GattCommunicationStatus::Success);
+  EXPECT_EQ(services->Services()->Size(), 4u);
+  for (const std::uint16_t uuid :
+       {std::uint16_t{0x1800}, std::uint16_t{0x1801}, std::uint16_t{0xFFF0}, std::uint16_t{0x180A}})
+    EXPECT_NE(FindService(*services, BluetoothUuid(uuid)), nullptr);
+  EXPECT_NE(ButtonCharacteristic(*device), nullptr);
+}
+
+// Our Disconnect takes bluetoothd seconds; meanwhile the device looks linked
+// and resolved, accepts Connect without a fresh link and refuses StartNotify.
+// The next lookup waits for it, and the link after it is a fresh one.
+TEST(BluezConnection, ALookupWaitsForOurDisconnectAndTheNextLinkIsFresh) {
+  PistolOnBus on({"--disconnect-delay", "800"});
+  SubscribedPistol pistol;
+  ASSERT_NO_FATAL_FAILURE(SubscribePistol(on.adapter, pistol));
+  pistol.device->Close();
+  ASSERT_TRUE(on.sim->WaitForLine("disconnecting: Pistol"));
+
+  auto device = Lookup(on.adapter);
+  ASSERT_NE(device, nullptr);
+  EXPECT_FALSE(on.sim->FindLine("link down (Disconnect)").empty()) << "the lookup did not wait";
+  EXPECT_EQ(device->ConnectionStatus(), BluetoothConnectionStatus::Disconnected);
+  Recorder<BluetoothConnectionStatus> statuses;
+  RecordStatus(*device, statuses);
+  auto characteristic = ButtonCharacteristic(*device);
+  ASSERT_NE(characteristic, nullptr);
+  EXPECT_EQ(Subscribe(*characteristic), GattCommunicationStatus::Success);
+  EXPECT_EQ(on.sim->CountLines("connected: Pistol"), 2);
+  EXPECT_EQ(on.sim->CountLines("NotConnected"), 0);
+  EXPECT_TRUE(statuses.WaitForCount(1));
+}
+
+// The wait is the link's: bounded, and given up at once when the link stops.
+TEST(BluezConnection, AWaitForADisconnectEndsPromptlyWhenTheLinkStops) {
+  PistolOnBus on({"--disconnect-delay", "20000"});
+  SubscribedPistol pistol;
+  ASSERT_NO_FATAL_FAILURE(SubscribePistol(on.adapter, pistol));
+  pistol.device->Close();
+  ASSERT_TRUE(on.sim->WaitForLine("disconnecting: Pistol"));
+  auto lookup = on.adapter.FromBluetoothAddressAsync(kPistol);
+  std::atomic<bool> running{true};
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(100ms);
+    running = false;
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(blocking_get(*lookup, running, std::chrono::milliseconds(30'000)), hresult_canceled);
+  stopper.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+}

@@ -87,6 +87,30 @@ TEST(BluezDiscovery, StopRaisesStoppedOnceAndSilencesTheWatcherUntilTheNextStart
 // The link scans again only when a stop carries an error, so each way BlueZ
 // can end a scan under us must say so, and the watcher must start again once
 // the service, the adapter or the radio is back.
+// bluetoothd keeps a device's RSSI when discovery ends and sets it to 0: that
+// is neither an advertisement nor a sign that the device is still around.
+TEST(BluezDiscovery, APistolGoneBetweenTwoScansIsNotReportedByTheSecond) {
+  PistolOnBus on;
+  ScanRecord record;
+  auto watcher = Watch(on.adapter, record);
+  watcher->Start();
+  ASSERT_TRUE(record.heard.WaitForCount(1));
+  watcher->Stop();
+  ASSERT_TRUE(on.sim->WaitForLine("discovery stopped"));
+  on.sim->Send("drop");
+  ASSERT_TRUE(on.sim->WaitForLine("out of range"));
+  // A round trip on the same connection: the RSSI reset is in by its answer.
+  blocking_get(*on.adapter.FromBluetoothAddressAsync(0xAABBCCDDEEFF));
+  const std::size_t heardBefore = record.heard.Size();
+
+  watcher->Start();
+  ASSERT_TRUE(Eventually([&] { return on.sim->CountLines("discovery started") == 2; }));
+  blocking_get(*on.adapter.FromBluetoothAddressAsync(0xAABBCCDDEEFF));
+  EXPECT_EQ(record.heard.Size(), heardBefore);
+  on.sim->Send("reappear");
+  EXPECT_TRUE(record.heard.WaitForCount(heardBefore + 1));
+}
+
 TEST(BluezDiscovery, EveryScanThePlatformEndsStopsWithAnErrorAndTheWatcherStartsAgainOnceItIsBack) {
   PistolOnBus on;
   ScanRecord record;

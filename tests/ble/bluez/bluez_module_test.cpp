@@ -1,6 +1,7 @@
 // The built driver module in the development host, on a private bus with the
 // pistol simulator as its BlueZ: the whole road of a press, and an unload
 // that leaves nothing of the module running.
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -54,6 +55,13 @@ TEST(BluezModule, APressReachesTheHostAndDeactivationClosesTheLinkBeforeTheUnloa
       }
     });
     EXPECT_TRUE(host.WaitForLog("Device successfully connected.", 10s));
+    // One Connect made the link, and the host heard of it, although bluetoothd
+    // answered that Connect without signalling Connected.
+    EXPECT_EQ(sim->CountLines("Connect from"), 1);
+    EXPECT_EQ(sim->CountLines("Connected not signalled"), 1);
+    const auto lines = host.LogLines();
+    const auto connectedTo = std::find(lines.begin(), lines.end(), "Connected to device: Pistol");
+    EXPECT_LT(connectedTo, std::find(lines.begin(), lines.end(), "Device successfully connected."));
     sim->Send("fire");
     sim->Send("wait 300ms");
     sim->Send("eject");
@@ -124,6 +132,68 @@ private:
   bool active_ = true;
   std::thread frames_;
 };
+
+// Milliseconds from now back to the start.
+long long MsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+}
+
+// A failed attempt ends in our Disconnect, which bluetoothd takes seconds
+// over; the next attempt must meet a device that is down, not one that still
+// looks linked and refuses the subscription.
+TEST(BluezModule, AFailedAttemptDoesNotSpoilTheNextOne) {
+  PrivateBus bus;
+  auto sim = StartSimulator(bus, {"--fail-notify", "--disconnect-delay", "1500"});
+  ActiveModule active(bus);
+  ASSERT_TRUE(active.host.WaitForLog("Target characteristic not found.", 10s));
+  sim->Send("set fail-notify off");
+  ASSERT_TRUE(active.host.WaitForLog("Device successfully connected.", 15s));
+  EXPECT_EQ(sim->CountLines("Connect from"), 2) << sim->Output();
+  EXPECT_EQ(sim->CountLines("NotConnected (disconnecting)"), 0);
+  EXPECT_EQ(active.host.CountLog("Failed to get GATT services."), 0u);
+  EXPECT_EQ(active.host.CountLog("Connected to device: Pistol"), 2u);
+}
+
+// The next attempt waits for our Disconnect of the last one; the host's
+// Deactivate does not.
+TEST(BluezModule, DeactivateDuringTheWaitForAnEarlierDisconnectReturnsWithin1500ms) {
+  PrivateBus bus;
+  auto sim = StartSimulator(bus, {"--fail-notify", "--disconnect-delay", "20000"});
+  ActiveModule active(bus);
+  ASSERT_TRUE(active.host.WaitForLog("Connecting to device: 187723572702975", 15s, 2));
+  // The lookup is now waiting for the device to go down.
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(sim->CountLines("Connect from"), 1);
+  const auto took = active.Deactivate();
+  std::printf("[ measured ] Deactivate while waiting for a disconnect: %lld ms\n",
+              static_cast<long long>(took.count()));
+  EXPECT_LT(took, 1500ms);
+}
+
+// The pistol drops the link and comes back: one Connect per link, each link
+// reported, whether or not bluetoothd signals Connected for it.
+TEST(BluezModule, APistolThatDropsTheLinkIsRelinkedWithOneConnectEachTime) {
+  PrivateBus bus;
+  auto sim = StartSimulator(bus);
+  const auto start = std::chrono::steady_clock::now();
+  ActiveModule active(bus);
+  DevHost &host = active.host;
+  ASSERT_TRUE(host.WaitForLog("Device successfully connected.", 10s));
+  std::printf("[ measured ] first link: %lld ms after activation\n", MsSince(start));
+  for (std::size_t link = 2; link <= 4; ++link) {
+    sim->Send("drop");
+    ASSERT_TRUE(host.WaitForLog("Device connection lost.", 5s, link - 1));
+    sim->Send("reappear");
+    const auto back = std::chrono::steady_clock::now();
+    ASSERT_TRUE(host.WaitForLog("Device successfully connected.", 10s, link));
+    std::printf("[ measured ] relink %zu: %lld ms after the pistol was back\n", link - 1, MsSince(back));
+  }
+  EXPECT_EQ(sim->CountLines("Connect from"), 4) << sim->Output();
+  EXPECT_EQ(host.CountLog("Connected to device: Pistol"), 4u);
+  EXPECT_EQ(host.CountLog("Failed to get GATT services."), 0u);
+  sim->Send("fire");
+  EXPECT_TRUE(Eventually([&] { return Pressed(host, "/input/fire/click"); }));
+}
 
 // The Bluetooth service, the adapter, the radio or the bus going away and
 // coming back, while the pistol is connected or while the link scans: the
