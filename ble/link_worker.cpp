@@ -82,9 +82,9 @@ template <class Revoke> void RevokeQuietly(Revoke &&revoke) noexcept {
 }
 
 // The platform's Close may block for a long time; waited for closeWait at
-// most, then left to end on its own thread, which keeps the device alive. The
-// Windows backend pins the module with its first handler, so that thread
-// outlives an unload safely.
+// most, then left to end on its own thread, which keeps the device alive. Only
+// a Windows Close blocks, and the Windows backend pins the module with its
+// first handler, so such a thread outlives an unload safely.
 void CloseWithinBound(std::shared_ptr<ble::BluetoothLEDevice> device) {
   struct Closing {
     std::mutex mutex;
@@ -110,9 +110,15 @@ void CloseWithinBound(std::shared_ptr<ble::BluetoothLEDevice> device) {
   } catch (const std::system_error &) {
     return device->Close(); // no thread to spare: close here, unbounded
   }
-  closer.detach();
   std::unique_lock lock(closing->mutex);
-  if (!closing->ended.wait_for(lock, linkTimings.closeWait, [&] { return closing->done; })) return;
+  if (!closing->ended.wait_for(lock, linkTimings.closeWait, [&] { return closing->done; })) {
+    closer.detach();
+    return;
+  }
+  lock.unlock();
+  // Joined, not left: the thread still drops its device, code of this module
+  // that must not run after an unload.
+  closer.join();
   if (closing->failure) std::rethrow_exception(closing->failure);
 }
 
