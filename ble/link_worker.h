@@ -27,7 +27,7 @@ struct LinkTimings {
   int gattRetries = 3;
   // Scanning that hears nothing this long after a reset tries the last linked
   // pistol's address directly; the wait doubles after each try, up to the cap.
-  std::chrono::milliseconds directLookupDelay{3000};
+  std::chrono::milliseconds directLookupDelay{2000};
   std::chrono::milliseconds maxDirectLookupDelay{30000};
   // How long a reset waits for the device's Close before leaving it to end
   // on a thread of its own.
