@@ -39,6 +39,15 @@ enum class BluetoothLEScanningMode : std::int32_t { Passive = 0, Active = 1 };
 enum class BluetoothConnectionStatus : std::int32_t { Disconnected = 0, Connected = 1 };
 enum class GattCommunicationStatus : std::int32_t { Success = 0, Unreachable = 1, ProtocolError = 2, AccessDenied = 3 };
 enum class GattClientCharacteristicConfigurationDescriptorValue : std::int32_t { None = 0, Notify = 1, Indicate = 2 };
+// Cached answers from the system's store of the device's attributes, or asked of the device itself.
+enum class BluetoothCacheMode : std::int32_t { Cached = 0, Uncached = 1 };
+enum class BluetoothLEAdvertisementWatcherStatus : std::int32_t {
+  Created = 0,
+  Started = 1,
+  Stopping = 2,
+  Stopped = 3,
+  Aborted = 4,
+};
 
 // A read-only list whose size and items are platform calls of their own.
 template <class T> class VectorView {
@@ -116,6 +125,9 @@ public:
   virtual void Stopped(EventToken token) = 0;
   virtual void Start() = 0;
   virtual void Stop() = 0;
+  // Aborted when the platform ended the scan, on some systems without raising
+  // Stopped. A backend that always raises Stopped need not say more than Started.
+  virtual BluetoothLEAdvertisementWatcherStatus Status() { return BluetoothLEAdvertisementWatcherStatus::Started; }
 };
 
 class DataReader;
@@ -169,6 +181,11 @@ public:
   virtual ~GattDeviceService() = default;
   virtual Guid Uuid() = 0;
   virtual AsyncOperationPtr<std::shared_ptr<GattCharacteristicsResult>> GetCharacteristicsAsync() = 0;
+  // A backend without a cache of its own answers both the same way.
+  virtual AsyncOperationPtr<std::shared_ptr<GattCharacteristicsResult>>
+  GetCharacteristicsWithCacheModeAsync(BluetoothCacheMode) {
+    return GetCharacteristicsAsync();
+  }
 };
 
 class GattDeviceServicesResult {
@@ -189,8 +206,16 @@ public:
   virtual void ConnectionStatusChanged(EventToken token) = 0;
   virtual BluetoothConnectionStatus ConnectionStatus() = 0;
   virtual std::u16string Name() = 0;
+  // Connects on first use: the first call on a fresh device may answer
+  // Unreachable where a repeat on the same object works.
   virtual AsyncOperationPtr<std::shared_ptr<GattDeviceServicesResult>> GetGattServicesAsync() = 0;
-  // Releases the device and its link; later calls on it raise.
+  // A backend without a cache of its own answers both the same way.
+  virtual AsyncOperationPtr<std::shared_ptr<GattDeviceServicesResult>>
+  GetGattServicesWithCacheModeAsync(BluetoothCacheMode) {
+    return GetGattServicesAsync();
+  }
+  // Releases the device and its link; later calls on it raise. The platform
+  // may keep the link up for a while after, and Close itself may block.
   virtual void Close() = 0;
 };
 

@@ -16,12 +16,15 @@ void OnAdvertisementReceived(std::atomic<std::uint64_t> &targetAddress, ble::Blu
   if (name.empty()) return;
   const std::uint64_t address = args.BluetoothAddress();
   LogLine("Found device: " + utf8_from_platform_text(name) + " (Address: " + decimal_text(address) + ")");
-  if (!IsPistolName(name)) return;
+  // Advertisements keep arriving for a moment after Stop; one that lands
+  // while the worker connects or is linked must not start a second connection.
+  if (!IsPistolName(name) || phase.load() != Scanning) return;
 
   LogLine("Target device found.");
   targetAddress.store(address);
   watcher.Stop();
-  phase.store(TargetFound);
+  std::int32_t expected = Scanning;
+  phase.compare_exchange_strong(expected, TargetFound);
 }
 
 void OnWatcherStopped(std::atomic<bool> &scanInterrupted, ble::BluetoothLEAdvertisementWatcherStoppedEventArgs &args) {

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
 #include <cstdio>
 #include <exception>
+#include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "ble/advertisement_discovery.h"
@@ -78,6 +81,47 @@ template <class Revoke> void RevokeQuietly(Revoke &&revoke) noexcept {
   }
 }
 
+// The platform's Close may block for a long time; waited for closeWait at
+// most, then left to end on its own thread, which keeps the device alive. Only
+// a Windows Close blocks, and the Windows backend pins the module with its
+// first handler, so such a thread outlives an unload safely.
+void CloseWithinBound(std::shared_ptr<ble::BluetoothLEDevice> device) {
+  struct Closing {
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+    std::exception_ptr failure;
+  };
+  auto closing = std::make_shared<Closing>();
+  std::thread closer;
+  try {
+    closer = std::thread([device, closing] {
+      std::exception_ptr failure;
+      try {
+        device->Close();
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      std::lock_guard lock(closing->mutex);
+      closing->done = true;
+      closing->failure = failure;
+      closing->ended.notify_all();
+    });
+  } catch (const std::system_error &) {
+    return device->Close(); // no thread to spare: close here, unbounded
+  }
+  std::unique_lock lock(closing->mutex);
+  if (!closing->ended.wait_for(lock, linkTimings.closeWait, [&] { return closing->done; })) {
+    closer.detach();
+    return;
+  }
+  lock.unlock();
+  // Joined, not left: the thread still drops its device, code of this module
+  // that must not run after an unload.
+  closer.join();
+  if (closing->failure) std::rethrow_exception(closing->failure);
+}
+
 // Revokes the registrations of the device and its characteristics, then
 // closes the device; a failing Close is raised once the rest is done.
 void ReleaseDevice(LinkState &s) {
@@ -88,7 +132,7 @@ void ReleaseDevice(LinkState &s) {
   s.device.reset();
   if (!device) return;
   RevokeQuietly([&] { device->ConnectionStatusChanged(s.connectionStatusToken); });
-  device->Close();
+  CloseWithinBound(std::move(device));
 }
 
 class Link {
@@ -172,8 +216,12 @@ private:
       StartScanning();
       break;
     case Scanning:
-      if (state_->scanInterrupted.exchange(false))
+      // Some systems end the scan with no Stopped event: the watcher just reads Aborted.
+      if (state_->scanInterrupted.exchange(false) ||
+          state_->watcher->Status() == ble::BluetoothLEAdvertisementWatcherStatus::Aborted)
         ScanInterrupted();
+      else if (DirectLookupDue())
+        ConnectDirectly();
       else
         scanRetryDelay_ = {}; // the watcher ran a whole pass
       break;
@@ -204,6 +252,9 @@ private:
     LinkState &s = *state_;
     s.scanInterrupted.store(false);
     LogLine("Starting the advertisement watcher.");
+    // Before Start: the pistol may be reported inside it, and the handler
+    // acts only on a worker that is Scanning.
+    s.phase.store(Scanning);
     try {
       s.watcher->Start();
     } catch (...) {
@@ -211,9 +262,24 @@ private:
       DiscardWatcher();
       throw;
     }
-    // The pistol may be reported inside Start; its TargetFound must stand.
-    std::int32_t expected = StartScan;
-    s.phase.compare_exchange_strong(expected, Scanning);
+    scanStartedAt_ = Clock::now();
+  }
+
+  // A pistol the platform still holds after a reset, or one it connects by
+  // itself (paired), does not advertise; its address is tried directly.
+  bool DirectLookupDue() const {
+    return lastLinkedAddress_ != 0 && Clock::now() - scanStartedAt_ >= directLookupDelay_;
+  }
+
+  void ConnectDirectly() {
+    LinkState &s = *state_;
+    s.targetAddress.store(lastLinkedAddress_);
+    std::int32_t expected = Scanning;
+    if (!s.phase.compare_exchange_strong(expected, TargetFound)) return; // an advertisement came first
+    directLookupDelay_ = std::min(directLookupDelay_ * 2, linkTimings.maxDirectLookupDelay);
+    LogLine("No advertisement heard; trying the last linked device directly.");
+    RevokeQuietly([&] { s.watcher->Stop(); });
+    Connect();
   }
 
   // The platform ended the scan (radio off, service restarted): scan again on
@@ -262,11 +328,18 @@ private:
       if (std::shared_ptr<LinkState> state = weak.lock()) OnConnectionStatusChanged(state->phase, sender);
     });
 
-    std::shared_ptr<ble::GattDeviceServicesResult> services = Await(s.device->GetGattServicesAsync());
-    if (services->Status() != ble::GattCommunicationStatus::Success) {
-      LogLine("Failed to get GATT services.");
-      ResetLink(s);
-      return;
+    retriesLeft_ = linkTimings.gattRetries;
+    std::shared_ptr<ble::GattDeviceServicesResult> services;
+    for (;;) {
+      services = Await(retriesLeft_ < linkTimings.gattRetries
+                           ? s.device->GetGattServicesWithCacheModeAsync(ble::BluetoothCacheMode::Uncached)
+                           : s.device->GetGattServicesAsync());
+      if (services->Status() == ble::GattCommunicationStatus::Success) break;
+      if (!RetryOnSameDevice()) {
+        LogLine("Failed to get GATT services.");
+        ResetLink(s);
+        return;
+      }
     }
 
     bool subscribed = false;
@@ -277,7 +350,12 @@ private:
       const Guid serviceUuid = service->Uuid();
       if (serviceUuid != kTargetService) continue;
       LogLine("Found GATT service: " + uuid_text(serviceUuid));
-      std::shared_ptr<ble::GattCharacteristicsResult> characteristics = Await(service->GetCharacteristicsAsync());
+      std::shared_ptr<ble::GattCharacteristicsResult> characteristics;
+      do {
+        characteristics = Await(retriesLeft_ < linkTimings.gattRetries
+                                    ? service->GetCharacteristicsWithCacheModeAsync(ble::BluetoothCacheMode::Uncached)
+                                    : service->GetCharacteristicsAsync());
+      } while (characteristics->Status() != ble::GattCommunicationStatus::Success && RetryOnSameDevice());
       if (characteristics->Status() != ble::GattCommunicationStatus::Success) {
         LogLine("Failed to get characteristics for service: " + uuid_text(serviceUuid));
         break;
@@ -293,10 +371,25 @@ private:
     LogLine("Device successfully connected.");
     // Scanning worked: a link that drops at once must not find the next scan delayed.
     scanRetryDelay_ = {};
+    lastLinkedAddress_ = address;
+    directLookupDelay_ = linkTimings.directLookupDelay;
     // A loss reported during the sequence must not be overwritten: the next
-    // pass then sees ConnectionLost and scans again.
+    // pass then sees ConnectionLost and scans again. Unless the device reads
+    // Connected now: some drop for a moment before their services are listed.
     std::int32_t expected = TargetFound;
-    s.phase.compare_exchange_strong(expected, Connected);
+    if (!s.phase.compare_exchange_strong(expected, Connected) && expected == ConnectionLost &&
+        s.device->ConnectionStatus() == ble::BluetoothConnectionStatus::Connected)
+      s.phase.compare_exchange_strong(expected, Connected);
+  }
+
+  // The platform's first answers on a fresh device are often failures that a
+  // repeat on the same object, asked of the device itself, does not give.
+  bool RetryOnSameDevice() {
+    if (retriesLeft_ <= 0) return false;
+    --retriesLeft_;
+    SleepWhileRunning(linkTimings.pollPeriod);
+    if (!linkRunning.load()) throw hresult_canceled(new_error_info(kErrorCancelled));
+    return true;
   }
 
   // Subscribes to every target characteristic of one service; true if any took.
@@ -313,9 +406,11 @@ private:
       const std::string uuidText = uuid_text(uuid);
       LogLine("Subscribing to characteristic: " + uuidText);
       s.valueChangedTokens.emplace_back(characteristic, characteristic->ValueChanged(OnCharacteristicValueChanged));
-      const ble::GattCommunicationStatus status =
-          Await(characteristic->WriteClientCharacteristicConfigurationDescriptorAsync(
-              ble::GattClientCharacteristicConfigurationDescriptorValue::Notify));
+      ble::GattCommunicationStatus status;
+      do {
+        status = Await(characteristic->WriteClientCharacteristicConfigurationDescriptorAsync(
+            ble::GattClientCharacteristicConfigurationDescriptorValue::Notify));
+      } while (status != ble::GattCommunicationStatus::Success && RetryOnSameDevice());
       if (status == ble::GattCommunicationStatus::Success) {
         LogLine("Successfully subscribed to notifications for characteristic: " + uuidText);
         subscribed = true;
@@ -354,6 +449,13 @@ private:
   // How long the next watcher start waits after the last one; zero while
   // scanning works.
   std::chrono::milliseconds scanRetryDelay_{};
+  // The pistol last linked (0: none yet), tried by address when scanning
+  // stays silent for directLookupDelay_ after the scan began.
+  std::uint64_t lastLinkedAddress_ = 0;
+  Clock::time_point scanStartedAt_{};
+  std::chrono::milliseconds directLookupDelay_ = linkTimings.directLookupDelay;
+  // Repeats left to the current connection sequence.
+  int retriesLeft_ = 0;
   bool receivedRegistered_ = false;
   bool stoppedRegistered_ = false;
 };

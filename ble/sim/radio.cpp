@@ -67,14 +67,14 @@ void Radio::RemovePistol(std::uint64_t address) {
   core_->pistols.erase(address);
 }
 
-void Radio::Advertise(std::uint64_t address, std::u16string localName) {
-  core_->events.Post([core = core_, address, name = std::move(localName)] {
+void Radio::Advertise(std::uint64_t address, std::u16string localName, Heard heard) {
+  core_->events.Post([core = core_, address, name = std::move(localName), heard] {
     std::vector<std::shared_ptr<WatcherObject>> watchers;
     {
       std::lock_guard lock(core->mutex);
       watchers = Alive(core->watchers);
     }
-    for (const auto &watcher : watchers) watcher->Hear(address, name);
+    for (const auto &watcher : watchers) watcher->Hear(address, name, heard == Heard::EvenAfterStop);
   });
 }
 
@@ -114,6 +114,20 @@ void Radio::StopScanning() {
     watchers = Alive(core_->watchers);
   }
   for (const auto &watcher : watchers) watcher->EndScan(BluetoothError::RadioNotAvailable);
+}
+
+void Radio::AbortScanning() {
+  std::vector<std::shared_ptr<WatcherObject>> watchers;
+  {
+    std::lock_guard lock(core_->mutex);
+    watchers = Alive(core_->watchers);
+  }
+  for (const auto &watcher : watchers) watcher->Abort();
+}
+
+void Radio::AnswerUnreachable(std::uint64_t address, Op op, int times) {
+  std::lock_guard lock(core_->mutex);
+  core_->unreachable[{address, op}] = times;
 }
 
 void Radio::Post(std::function<void()> work, std::chrono::milliseconds delay) {

@@ -48,6 +48,9 @@ enum class Op {
   UnconsumedBufferLength,
   ReadBytes,
   RemoveHandler,
+  GetGattServicesWithCacheModeAsync,
+  GetCharacteristicsWithCacheModeAsync,
+  WatcherStatus,
   Count
 };
 
@@ -154,10 +157,18 @@ public:
   // The peripheral side. Events are queued to the event threads.
   void AddPistol(Pistol pistol); // replaces one at the same address
   void RemovePistol(std::uint64_t address);
-  void Advertise(std::uint64_t address, std::u16string localName); // to every started watcher
+  // Whom an advertisement reaches: started watchers, or stopped ones too (one
+  // the platform had already queued when Stop was called).
+  enum class Heard { WhileStarted, EvenAfterStop };
+  void Advertise(std::uint64_t address, std::u16string localName, Heard heard = Heard::WhileStarted);
   void Notify(std::uint64_t address, const Guid &characteristic, std::vector<std::uint8_t> value);
   void Disconnect(std::uint64_t address); // the link drops: ConnectionStatusChanged, subscriptions end
   void StopScanning();                    // started watchers stop on the radio's own account
+  void AbortScanning();                   // started watchers go Aborted, without a Stopped event
+  // The pistol's next `times` answers to op (GetGattServicesAsync,
+  // GetCharacteristicsAsync or the descriptor write, whatever the cache mode)
+  // are Unreachable, though it is there.
+  void AnswerUnreachable(std::uint64_t address, Op op, int times);
   void Post(std::function<void()> work, std::chrono::milliseconds delay = {});
 
   // Scripts: Script applies to the next call of the operation (queued one per

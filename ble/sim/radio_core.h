@@ -79,9 +79,18 @@ struct Radio::Core : std::enable_shared_from_this<Radio::Core> {
 
   void RaiseConnectionStatusChanged(std::uint64_t address);
 
+  // Under the mutex: true if this answer of op was scripted Unreachable.
+  bool TakeUnreachable(std::uint64_t address, Op op) {
+    auto found = unreachable.find({address, op});
+    if (found == unreachable.end() || found->second == 0) return false;
+    --found->second;
+    return true;
+  }
+
   mutable std::mutex mutex;
   std::map<std::uint64_t, Pistol> pistols;
   std::set<std::uint64_t> connected;
+  std::map<std::pair<std::uint64_t, Op>, int> unreachable;
   std::vector<std::weak_ptr<WatcherObject>> watchers;
   std::vector<std::weak_ptr<DeviceObject>> devices;
   std::vector<std::weak_ptr<CharacteristicObject>> characteristics;

@@ -127,12 +127,21 @@ public:
   }
 
   AsyncOperationPtr<std::shared_ptr<GattCharacteristicsResult>> GetCharacteristicsAsync() override {
+    return ListCharacteristics(Op::GetCharacteristicsAsync);
+  }
+  AsyncOperationPtr<std::shared_ptr<GattCharacteristicsResult>>
+  GetCharacteristicsWithCacheModeAsync(BluetoothCacheMode) override {
+    return ListCharacteristics(Op::GetCharacteristicsWithCacheModeAsync);
+  }
+
+private:
+  AsyncOperationPtr<std::shared_ptr<GattCharacteristicsResult>> ListCharacteristics(Op op) {
     {
       std::lock_guard lock(core->mutex);
       ThrowIfClosed(*link_);
     }
     return core->Async<std::shared_ptr<GattCharacteristicsResult>>(
-        Op::GetCharacteristicsAsync,
+        op,
         [core = core, address = address_, link = link_,
          index = index_]() -> std::shared_ptr<GattCharacteristicsResult> {
           std::vector<std::shared_ptr<GattCharacteristic>> items;
@@ -142,6 +151,8 @@ public:
           if (!link->closed && pistol && core->IsConnected(address) && index < pistol->services.size()) {
             const SimService &service = pistol->services[index];
             status = service.characteristicsStatus;
+            if (core->TakeUnreachable(address, Op::GetCharacteristicsAsync))
+              status = GattCommunicationStatus::Unreachable;
             if (status == GattCommunicationStatus::Success) {
               Prune(core->characteristics);
               for (std::size_t i = 0; i < service.characteristics.size(); ++i) {
@@ -156,7 +167,6 @@ public:
         });
   }
 
-private:
   std::uint64_t address_;
   std::shared_ptr<DeviceLink> link_;
   std::size_t index_;
@@ -224,6 +234,15 @@ public:
     return core->Async<std::shared_ptr<GattDeviceServicesResult>>(
         Op::GetGattServicesAsync, [self = shared_from_this()] { return self->Connect(); });
   }
+  AsyncOperationPtr<std::shared_ptr<GattDeviceServicesResult>>
+  GetGattServicesWithCacheModeAsync(BluetoothCacheMode) override {
+    {
+      std::lock_guard lock(core->mutex);
+      ThrowIfClosed(*link_);
+    }
+    return core->Async<std::shared_ptr<GattDeviceServicesResult>>(
+        Op::GetGattServicesWithCacheModeAsync, [self = shared_from_this()] { return self->Connect(); });
+  }
   void Close() override {
     core->Perform(Op::Close, [&](const OpScript &) {
       std::lock_guard lock(core->mutex);
@@ -242,6 +261,7 @@ public:
       if (!link_->closed && pistol && pistol->acceptsConnections) {
         cameUp = core->connected.insert(address_).second;
         status = pistol->servicesStatus;
+        if (core->TakeUnreachable(address_, Op::GetGattServicesAsync)) status = GattCommunicationStatus::Unreachable;
         if (status == GattCommunicationStatus::Success)
           for (std::size_t i = 0; i < pistol->services.size(); ++i)
             items.push_back(std::make_shared<ServiceObject>(core, address_, link_, i, pistol->services[i].uuid));
@@ -283,7 +303,9 @@ CharacteristicObject::Subscribe(GattClientCharacteristicConfigurationDescriptorV
   if (link_->closed || !pistol || !core->IsConnected(address_) || service_ >= pistol->services.size() ||
       index_ >= pistol->services[service_].characteristics.size())
     return GattCommunicationStatus::Unreachable;
-  const auto status = pistol->services[service_].characteristics[index_].subscribeStatus;
+  auto status = pistol->services[service_].characteristics[index_].subscribeStatus;
+  if (core->TakeUnreachable(address_, Op::WriteClientCharacteristicConfigurationDescriptorAsync))
+    status = GattCommunicationStatus::Unreachable;
   if (status == GattCommunicationStatus::Success)
     subscribed_ = value == GattClientCharacteristicConfigurationDescriptorValue::Notify;
   return status;

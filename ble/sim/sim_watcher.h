@@ -73,10 +73,27 @@ public:
     core->Perform(Op::Start, [&](const OpScript &) {
       std::lock_guard lock(core->mutex);
       started_ = true;
+      aborted_ = false;
     });
   }
   void Stop() override {
     core->Perform(Op::Stop, [&](const OpScript &) { EndScan(); });
+  }
+
+  BluetoothLEAdvertisementWatcherStatus Status() override {
+    return core->Perform(Op::WatcherStatus, [&](const OpScript &) {
+      std::lock_guard lock(core->mutex);
+      if (started_) return BluetoothLEAdvertisementWatcherStatus::Started;
+      return aborted_ ? BluetoothLEAdvertisementWatcherStatus::Aborted : BluetoothLEAdvertisementWatcherStatus::Stopped;
+    });
+  }
+
+  // Ends a running scan as some systems do when the radio goes: no event.
+  void Abort() {
+    std::lock_guard lock(core->mutex);
+    if (!started_) return;
+    started_ = false;
+    aborted_ = true;
   }
 
   // Ends a running scan and raises Stopped; nothing for a stopped watcher.
@@ -92,16 +109,17 @@ public:
     });
   }
 
-  void Hear(std::uint64_t address, const std::u16string &name) {
+  void Hear(std::uint64_t address, const std::u16string &name, bool evenIfStopped = false) {
     {
       std::lock_guard lock(core->mutex);
-      if (!started_) return;
+      if (!started_ && !evenIfStopped) return;
     }
     ReceivedArgsObject args(core, address, name);
     for (const auto &handler : received_.Snapshot()) core->Deliver([&] { handler(*this, args); });
   }
 
   bool started_ = false; // under the core's mutex
+  bool aborted_ = false; // under the core's mutex
   BluetoothLEScanningMode mode_ = BluetoothLEScanningMode::Passive;
 
 private:

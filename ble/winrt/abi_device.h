@@ -34,6 +34,8 @@ struct IBluetoothLEDevice3 : IInspectable {
   virtual HRESULT STDMETHODCALLTYPE get_DeviceAccessInformation(IInspectable **value) = 0;
   virtual HRESULT STDMETHODCALLTYPE RequestAccessAsync(IInspectable **operation) = 0;
   virtual HRESULT STDMETHODCALLTYPE GetGattServicesAsync(IAsyncOperation<IGattDeviceServicesResult *> **operation) = 0;
+  virtual HRESULT STDMETHODCALLTYPE
+  GetGattServicesWithCacheModeAsync(INT32 cacheMode, IAsyncOperation<IGattDeviceServicesResult *> **operation) = 0;
 };
 template <>
 inline constexpr GUID iid_of<IBluetoothLEDevice3>{

@@ -74,6 +74,8 @@ struct IGattDeviceService3 : IInspectable {
   virtual HRESULT STDMETHODCALLTYPE OpenAsync(INT32 sharingMode, IInspectable **operation) = 0;
   virtual HRESULT STDMETHODCALLTYPE
   GetCharacteristicsAsync(IAsyncOperation<IGattCharacteristicsResult *> **operation) = 0;
+  virtual HRESULT STDMETHODCALLTYPE
+  GetCharacteristicsWithCacheModeAsync(INT32 cacheMode, IAsyncOperation<IGattCharacteristicsResult *> **operation) = 0;
 };
 template <>
 inline constexpr GUID iid_of<IGattDeviceService3>{

@@ -50,6 +50,14 @@ public:
     return WrapOperation<std::shared_ptr<GattDeviceServicesResult>>(raw, &ToServicesResult);
   }
 
+  AsyncOperationPtr<std::shared_ptr<GattDeviceServicesResult>>
+  GetGattServicesWithCacheModeAsync(BluetoothCacheMode mode) override {
+    auto device3 = device_.as<IBluetoothLEDevice3>(iid_of<IBluetoothLEDevice3>);
+    IAsyncOperation<IGattDeviceServicesResult *> *raw = nullptr;
+    check(device3->GetGattServicesWithCacheModeAsync(static_cast<INT32>(mode), &raw));
+    return WrapOperation<std::shared_ptr<GattDeviceServicesResult>>(raw, &ToServicesResult);
+  }
+
   void Close() override { check(device_.as<IClosable>(iid_of<IClosable>)->Close()); }
 
 private:

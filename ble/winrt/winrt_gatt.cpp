@@ -161,6 +161,13 @@ public:
     check(service3->GetCharacteristicsAsync(&raw));
     return WrapOperation<std::shared_ptr<GattCharacteristicsResult>>(raw, &ToCharacteristicsResult);
   }
+  AsyncOperationPtr<std::shared_ptr<GattCharacteristicsResult>>
+  GetCharacteristicsWithCacheModeAsync(BluetoothCacheMode mode) override {
+    auto service3 = service_.as<IGattDeviceService3>(iid_of<IGattDeviceService3>);
+    IAsyncOperation<IGattCharacteristicsResult *> *raw = nullptr;
+    check(service3->GetCharacteristicsWithCacheModeAsync(static_cast<INT32>(mode), &raw));
+    return WrapOperation<std::shared_ptr<GattCharacteristicsResult>>(raw, &ToCharacteristicsResult);
+  }
 
 private:
   com_ptr<IGattDeviceService> service_;

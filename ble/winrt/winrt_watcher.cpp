@@ -100,6 +100,11 @@ public:
 
   void Start() override { check(watcher_->Start()); }
   void Stop() override { check(watcher_->Stop()); }
+  BluetoothLEAdvertisementWatcherStatus Status() override {
+    INT32 status = 0;
+    check(watcher_->get_Status(&status));
+    return static_cast<BluetoothLEAdvertisementWatcherStatus>(status);
+  }
 
 private:
   com_ptr<IBluetoothLEAdvertisementWatcher> watcher_;

@@ -99,13 +99,25 @@ TEST_F(Handlers, PistolIsRecordedAndTheWatcherStopped) {
   EXPECT_EQ(phase.load(), TargetFound);
 }
 
-TEST_F(Handlers, EveryMatchStoresItsAddressWhateverThePhase) {
-  phase = Connected;
-  Hear(u"Pistol", 1);
+TEST_F(Handlers, OnlyAMatchWhileScanningActsALateOneChangesNothing) {
+  for (std::int32_t other : {StartScan, TargetFound, ConnectionLost, Connected}) {
+    phase = other;
+    Hear(u"Pistol", 1);
+    EXPECT_EQ(phase.load(), other);
+  }
+  EXPECT_EQ(targetAddress.load(), 0u);
+  EXPECT_EQ(watcher.stops, 0);
+  EXPECT_EQ(host.CountLog("Target device found."), 0u);
+  EXPECT_EQ(host.CountLog("Found device: Pistol (Address: 1)"), 4u) << "still logged as found";
+
+  phase = Scanning;
   Hear(u"Pistol K12", 0xFFFFFFFFFFFF);
+  Hear(u"Pistol", 1); // the late one, after the first moved the phase on
   EXPECT_EQ(targetAddress.load(), 0xFFFFFFFFFFFFu);
-  EXPECT_EQ(watcher.stops, 2);
-  EXPECT_EQ(host.LogLines()[2], "Found device: Pistol K12 (Address: 281474976710655)");
+  EXPECT_EQ(watcher.stops, 1);
+  EXPECT_EQ(phase.load(), TargetFound);
+
+  phase = Scanning;
   Hear(u"Pistol", 0);
   EXPECT_EQ(targetAddress.load(), 0u) << "address 0 is stored as it comes";
 }

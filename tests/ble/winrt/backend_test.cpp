@@ -36,6 +36,8 @@ protected:
     if (!RunningUnderWine()) GTEST_SKIP() << "needs the fake class module in place of the runtime's classes";
     fake_ = &Fake();
     fake_->Reset();
+    // Each call of the backend on its own: answered at once, links made on the spot.
+    fake_->Set("windows", 0);
     fake_->AddPistol(kPistol, L"Pistol");
     // A completion handler of the previous case may still be on its way out
     // on the fake's thread.

@@ -27,13 +27,17 @@ template <class List, class T> void TakeLive(const List &list, std::vector<T *> 
     if (object->TryAddRef()) into.push_back(object);
 }
 
-// Each device reports Disconnected, on the event thread.
+// Each device reports Disconnected, on the event thread, once the runtime
+// would have noticed (its supervision timeout).
 void DropLater(const std::vector<Device *> &devices) {
+  const auto noticed = Pace(5000ms, 5000ms);
   for (Device *d : devices)
-    Events().Post([d] {
-      d->Drop();
-      d->Release();
-    });
+    Events().Post(
+        [d] {
+          d->Drop();
+          d->Release();
+        },
+        noticed);
 }
 
 } // namespace
@@ -68,11 +72,24 @@ extern "C" __declspec(dllexport) void FakeBleReset() {
   }
   keepLateDeliveries = false;
   radioOn = true;
+  ResetBehaviour();
   // Outside the lock: finishing and dropping call into whoever registered.
   for (auto &finish : TakeAll(heldOperations)) finish(2);
   for (auto &late : TakeAll(lateDeliveries)) late(false);
   std::lock_guard lock(pistolsMutex);
-  for (auto &[address, pistol] : pistols) pistol.name.clear();
+  for (auto &[address, pistol] : pistols) {
+    pistol.name.clear();
+    pistol.LoseLink();
+    pistol.heard = false;
+  }
+}
+
+extern "C" __declspec(dllexport) bool FakeBleSet(const char *what, long value) {
+  return SetBehaviour(what, value);
+}
+
+extern "C" __declspec(dllexport) void FakeBleAnswer(const char *operation, INT32 status, int count) {
+  ScriptAnswers(operation, status, count);
 }
 
 extern "C" __declspec(dllexport) void FakeBleHold(const char *operation, bool hold) {
@@ -103,14 +120,18 @@ extern "C" __declspec(dllexport) void FakeBleRadio(bool on) {
     std::lock_guard lock(watchersMutex);
     TakeLive(Watchers(), watchers);
   }
+  const long style = Current().radioOffStyle;
   for (Watcher *w : watchers) {
-    w->RadioLost();
+    w->RadioLost(style);
     w->Release();
   }
   std::vector<Device *> devices;
   {
     std::lock_guard lock(pistolsMutex);
-    for (auto &[address, pistol] : pistols) TakeLive(pistol.devices, devices);
+    for (auto &[address, pistol] : pistols) {
+      pistol.LoseLink();
+      TakeLive(pistol.devices, devices);
+    }
   }
   DropLater(devices);
 }
@@ -153,6 +174,7 @@ extern "C" __declspec(dllexport) void FakeBleDrop(std::uint64_t address) {
   std::vector<Device *> devices;
   {
     std::lock_guard lock(pistolsMutex);
+    pistols[address].LoseLink(); // it advertises again at once
     TakeLive(pistols[address].devices, devices);
   }
   DropLater(devices);
@@ -163,6 +185,8 @@ extern "C" __declspec(dllexport) long FakeBleCount(const char *what) {
   if (name == "objects") return liveObjects.load();
   if (name == "canceled") return canceledOperations.load();
   if (name == "activations") return activations.load();
+  if (name == "uncached") return uncachedCalls.load();
+  if (name == "late") return lateAdvertisements.load();
   long total = 0;
   if (name == "handlers") {
     std::lock_guard lock(watchersMutex);

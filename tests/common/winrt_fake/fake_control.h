@@ -9,7 +9,7 @@
 #include <windows.h>
 
 extern "C" {
-// Forgets every pistol and every scripted behaviour.
+// Forgets every pistol and every scripted behaviour; the behaviours go back to their defaults (FakeBleSet).
 using FakeBleResetFn = void (*)();
 // A pistol advertising `name` at `address` whenever it is not connected.
 using FakeBleAddPistolFn = void (*)(std::uint64_t address, const wchar_t *name);
@@ -41,8 +41,43 @@ using FakeBleDeliverLateFn = int (*)();
 // lookup by address finds nothing. Switched on: all works again.
 using FakeBleRadioFn = void (*)(bool on);
 // "objects" (fake objects alive), "handlers" (handler references the fake
-// holds), "canceled" (operations canceled), "subscribed", "activations".
+// holds), "canceled" (operations canceled, or asked to while Cancel is
+// ignored), "subscribed", "activations", "uncached" (discoveries asked of
+// the device rather than the cache), "late" (advertisements after a Stop).
 using FakeBleCountFn = long (*)(const char *what);
+// Sets one behaviour (a reset brings back the defaults, marked *); false for
+// a name it does not know:
+//   "windows"            1*: the defaults below; 0: every call answered at once
+//                        with success, links made and ended on the spot
+//   "timing_percent"     Windows' pace scaled: 10*; 100 is Windows' own
+//                        (discovery 0.5-3 s, Unreachable from a pistol that is
+//                        gone after 7 s, a drop reported after 5 s); 0: 10 ms
+//   "first_discoveries_unreachable"  1*: a device object that has to connect
+//                        answers its first N service discoveries Unreachable
+//   "lazy_connection"    1*: a looked-up device starts Disconnected; its first
+//                        GATT call connects, raising Connected before it completes
+//   "blip"               0*: 1 drops the new link for a moment (Disconnected,
+//                        Connected) before the services are listed
+//   "close_disconnect_ms"  3000*: after the last Close the pistol stays linked
+//                        (and silent) this long; -1: until it is dropped
+//   "close_block_ms"     0*: Close blocks this long; -1: until the next reset
+//   "paired"             0*: 1 has the system link the pistol on its first
+//                        advertisement, which no watcher hears
+//   "radio_off_style"    0*: with the radio off, started watchers stop with
+//                        RadioNotAvailable; 1: Start also raises 0x800710DF;
+//                        2: watchers go Aborted without a Stopped event
+//   "late_advertisement" 0*: 1 delivers the last round once more after Stop
+//   "scan_response"      0*: 1 raises each advertisement without its name,
+//                        then the scan response with it
+//   "lookup_needs_advertisement"  0*: 1 finds no device for an address no
+//                        watcher has heard
+//   "cancel_ignored"     0*: 1 counts a Cancel and lets the operation run on
+using FakeBleSetFn = bool (*)(const char *what, long value);
+// The next `count` answers of "GetGattServicesAsync" (either cache mode),
+// "GetCharacteristicsAsync" or
+// "WriteClientCharacteristicConfigurationDescriptorAsync" carry `status`
+// (1 Unreachable, 2 ProtocolError, 3 AccessDenied).
+using FakeBleAnswerFn = void (*)(const char *operation, std::int32_t status, int count);
 }
 
 struct FakeBle {
@@ -58,6 +93,8 @@ struct FakeBle {
   FakeBleKeepLateDeliveriesFn KeepLateDeliveries = nullptr;
   FakeBleDeliverLateFn DeliverLate = nullptr;
   FakeBleRadioFn Radio = nullptr;
+  FakeBleSetFn Set = nullptr;
+  FakeBleAnswerFn Answer = nullptr;
 
   // The instance loaded from the given module handle.
   static FakeBle From(HMODULE module) {
@@ -78,10 +115,12 @@ struct FakeBle {
     find(fake.KeepLateDeliveries, "FakeBleKeepLateDeliveries");
     find(fake.DeliverLate, "FakeBleDeliverLate");
     find(fake.Radio, "FakeBleRadio");
+    find(fake.Set, "FakeBleSet");
+    find(fake.Answer, "FakeBleAnswer");
     return fake;
   }
   bool complete() const {
     return Reset && AddPistol && Refuse && NeverComplete && Notify && Drop && Count && Hold && FinishHeld &&
-           KeepLateDeliveries && DeliverLate && Radio;
+           KeepLateDeliveries && DeliverLate && Radio && Set && Answer;
   }
 };

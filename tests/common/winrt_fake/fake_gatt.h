@@ -7,6 +7,7 @@
 #include <mutex>
 #include <vector>
 
+#include "tests/common/winrt_fake/fake_link.h"
 #include "tests/common/winrt_fake/fake_operation.h"
 #include "tests/common/winrt_fake/fake_streams.h"
 
@@ -59,7 +60,7 @@ private:
 
 class Characteristic final : public Implements<IGattCharacteristic> {
 public:
-  explicit Characteristic(UINT64 address) : address_(address) {
+  explicit Characteristic(std::shared_ptr<DeviceLink> link) : link_(std::move(link)), address_(link_->address) {
     std::lock_guard lock(pistolsMutex);
     pistols[address_].characteristics.push_back(this);
   }
@@ -100,10 +101,14 @@ public:
   }
   HRESULT STDMETHODCALLTYPE WriteClientCharacteristicConfigurationDescriptorAsync(
       INT32 value, IAsyncOperation<GattCommunicationStatusAbi> **operation) override {
-    return Start(operation, "WriteClientCharacteristicConfigurationDescriptorAsync", [&] {
-      notifying_ = value == 1;
-      return GattCommunicationStatusAbi{0};
-    });
+    const auto answer = link_->Reach("WriteClientCharacteristicConfigurationDescriptorAsync", false);
+    return Start(
+        operation, "WriteClientCharacteristicConfigurationDescriptorAsync",
+        [&] {
+          if (answer.status == 0) notifying_ = value == 1;
+          return GattCommunicationStatusAbi{answer.status};
+        },
+        answer.delay);
   }
   HRESULT STDMETHODCALLTYPE add_ValueChanged(ValueChangedHandler *handler, EventRegistrationToken *token) override {
     return valueChanged_.Add(handler, token);
@@ -125,18 +130,19 @@ public:
   }
 
 private:
+  std::shared_ptr<DeviceLink> link_;
   UINT64 address_;
   std::atomic<bool> notifying_{false};
   EventSource<ValueChangedHandler> valueChanged_;
 };
 
-// A GATT result: success, no protocol error, and a list of the pistol's one
-// Item (implemented by ItemObject).
+// A GATT result: its status, no protocol error, and a list of the pistol's
+// one Item (implemented by ItemObject), empty unless the status is Success.
 template <class I, class Item, class ItemObject> class GattResult : public Implements<I> {
 public:
-  explicit GattResult(UINT64 address) : address_(address) {}
+  GattResult(std::shared_ptr<DeviceLink> link, INT32 status) : link_(std::move(link)), status_(status) {}
   HRESULT STDMETHODCALLTYPE get_Status(INT32 *value) override {
-    *value = 0;
+    *value = status_;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_ProtocolError(IInspectable **value) override {
@@ -146,12 +152,15 @@ public:
 
 protected:
   HRESULT List(IVectorView<Item *> **value) {
-    *value = new Vector<Item>({new ItemObject(address_)});
+    std::vector<Item *> items;
+    if (status_ == 0) items.push_back(new ItemObject(link_));
+    *value = new Vector<Item>(std::move(items));
     return S_OK;
   }
 
 private:
-  UINT64 address_;
+  std::shared_ptr<DeviceLink> link_;
+  INT32 status_;
 };
 
 class CharacteristicsResult final : public GattResult<IGattCharacteristicsResult, IGattCharacteristic, Characteristic> {
@@ -164,7 +173,7 @@ public:
 
 class Service final : public Implements<IGattDeviceService, IGattDeviceService3> {
 public:
-  explicit Service(UINT64 address) : address_(address) {}
+  explicit Service(std::shared_ptr<DeviceLink> link) : link_(std::move(link)) {}
   HRESULT STDMETHODCALLTYPE GetCharacteristics(GUID, IInspectable **) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetIncludedServices(GUID, IInspectable **) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_DeviceId(HSTRING *value) override {
@@ -186,12 +195,24 @@ public:
   HRESULT STDMETHODCALLTYPE OpenAsync(INT32, IInspectable **) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE
   GetCharacteristicsAsync(IAsyncOperation<IGattCharacteristicsResult *> **operation) override {
-    return Start(operation, "GetCharacteristicsAsync",
-                 [&]() -> IGattCharacteristicsResult * { return new CharacteristicsResult(address_); });
+    return List(operation);
+  }
+  HRESULT STDMETHODCALLTYPE GetCharacteristicsWithCacheModeAsync(
+      INT32 cacheMode, IAsyncOperation<IGattCharacteristicsResult *> **operation) override {
+    if (cacheMode == 1) ++uncachedCalls;
+    return List(operation);
   }
 
 private:
-  UINT64 address_;
+  HRESULT List(IAsyncOperation<IGattCharacteristicsResult *> **operation) {
+    const auto answer = link_->Reach("GetCharacteristicsAsync", false);
+    return Start(
+        operation, "GetCharacteristicsAsync",
+        [&]() -> IGattCharacteristicsResult * { return new CharacteristicsResult(link_, answer.status); },
+        answer.delay);
+  }
+
+  std::shared_ptr<DeviceLink> link_;
 };
 
 class ServicesResult final : public GattResult<IGattDeviceServicesResult, IGattDeviceService, Service> {

@@ -64,7 +64,7 @@ public:
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Cancel() override {
-    if (held_) {
+    if (held_ || Current().cancelIgnored) {
       // Acknowledged only when the test finishes the held operation.
       if (!cancelRequested_.exchange(true)) ++canceledOperations;
       return S_OK;
@@ -90,8 +90,8 @@ public:
     return true;
   }
 
-  // Completes on the event thread after a short delay, unless scripted not to.
-  void CompleteLater(TAbi result) {
+  // Completes on the event thread after `delay`, unless scripted not to.
+  void CompleteLater(TAbi result, std::chrono::milliseconds delay = 10ms) {
     if (Holds(name_)) {
       held_ = true;
       this->AddRef();
@@ -117,7 +117,7 @@ public:
           Finish(1, S_OK, result);
           this->Release();
         },
-        10ms);
+        delay);
   }
 
 private:
@@ -154,12 +154,13 @@ private:
 };
 
 // Starts the named operation unless the script refuses it; it completes with
-// what make() gives.
-template <class TAbi, class Make> HRESULT Start(IAsyncOperation<TAbi> **operation, const char *name, Make make) {
+// what make() gives, after `delay`.
+template <class TAbi, class Make>
+HRESULT Start(IAsyncOperation<TAbi> **operation, const char *name, Make make, std::chrono::milliseconds delay = 10ms) {
   if (HRESULT refused = Refusal(name)) return refused;
   TAbi result = make();
   auto *op = new Operation<TAbi>(name);
-  op->CompleteLater(result);
+  op->CompleteLater(result, delay);
   *operation = op;
   return S_OK;
 }

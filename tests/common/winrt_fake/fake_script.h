@@ -30,6 +30,8 @@ constexpr HRESULT kClosed = static_cast<HRESULT>(0x80000013);
 constexpr HRESULT kClassNotAvailable = static_cast<HRESULT>(0x80040111);
 constexpr HRESULT kCanceled = static_cast<HRESULT>(0x800704C7);
 constexpr INT32 kRadioNotAvailable = 1;
+constexpr HRESULT kDeviceNotAvailable = static_cast<HRESULT>(0x800710DF);
+constexpr INT32 kUnreachable = 1;
 constexpr GUID kService{0x0000FFF0, 0x0000, 0x1000, {0x80, 0x00, 0x00, 0x80, 0x5F, 0x9B, 0x34, 0xFB}};
 constexpr GUID kCharacteristic{0x0000FFF1, 0x0000, 0x1000, {0x80, 0x00, 0x00, 0x80, 0x5F, 0x9B, 0x34, 0xFB}};
 
@@ -65,6 +67,40 @@ extern std::vector<std::function<void(INT32 status)>> heldOperations;
 extern std::atomic<bool> keepLateDeliveries;
 extern std::vector<std::function<void(bool deliver)>> lateDeliveries;
 extern std::atomic<bool> radioOn;
+extern std::atomic<long> uncachedCalls;
+extern std::atomic<long> lateAdvertisements;
+
+// How the fake behaves; the defaults are what Windows was seen to do most
+// (first discovery fails, lazy connection, slow disconnect), at a tenth of
+// its pace so that tests stay quick.
+struct Behaviour {
+  long timingPercent = 10;              // 0: every answer after 10 ms; 100: Windows' own pace
+  long firstDiscoveriesUnreachable = 1; // per device object that has to connect
+  bool lazyConnection = true;
+  bool blip = false;
+  long closeDisconnectMs = 3000; // -1: never
+  long closeBlockMs = 0;         // -1: until the next reset
+  bool paired = false;
+  long radioOffStyle = 0; // 0: Stopped with RadioNotAvailable; 1: Start raises; 2: Aborted without Stopped
+  bool lateAdvertisement = false;
+  bool scanResponse = false;
+  bool lookupNeedsAdvertisement = false;
+  bool cancelIgnored = false;
+};
+// Every call answered at once with success, links made and ended on the spot.
+Behaviour Obliging();
+Behaviour Current();
+// Sets one switch by its exported name; false for a name it does not know.
+bool SetBehaviour(const std::string &what, long value);
+void ResetBehaviour();
+
+// Windows' time for a call (a range, picked at random), scaled by timingPercent.
+std::chrono::milliseconds Pace(std::chrono::milliseconds shortest, std::chrono::milliseconds longest);
+// The status scripted for the operation's next answer, or 0 (Success).
+INT32 TakeAnswer(const std::string &operation);
+void ScriptAnswers(const std::string &operation, INT32 status, int count);
+// A Close told to block: returns after `ms`, or at the next reset for -1.
+void BlockInClose(long ms);
 
 HRESULT Refusal(const char *operation);
 bool NeverCompletes(const char *operation);
@@ -82,7 +118,16 @@ class Device;
 extern std::mutex pistolsMutex;
 struct Pistol {
   std::wstring name;
-  bool connected = false;
+  bool connected = false;                            // linked through a device object
+  bool heldBySystem = false;                         // paired: the system linked it by itself
+  bool heard = false;                                // a watcher (or the system) has heard it
+  std::chrono::steady_clock::time_point heldUntil{}; // a slow disconnect after the last Close
+  // Linked one way or another: it does not advertise.
+  bool LinkUp() const { return connected || heldBySystem || std::chrono::steady_clock::now() < heldUntil; }
+  void LoseLink() {
+    connected = heldBySystem = false;
+    heldUntil = {};
+  }
   std::vector<Characteristic *> characteristics; // alive, not owned
   std::vector<Device *> devices;                 // open, not owned
 };

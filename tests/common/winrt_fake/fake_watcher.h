@@ -1,7 +1,8 @@
 #pragma once
 
-// The advertisement watcher class: what it hears from pistols not connected,
-// how it stops, and its factory.
+// The advertisement watcher class: what it hears from pistols not linked,
+// how it stops (or aborts without a word, as some systems do), the
+// advertisement that still arrives after Stop, and its factory.
 
 #include <atomic>
 #include <mutex>
@@ -114,9 +115,11 @@ public:
   HRESULT STDMETHODCALLTYPE Start() override {
     if (HRESULT refused = Refusal("Start")) return refused;
     if (!radioOn) {
-      // As the runtime does: Start itself succeeds, the watcher aborts at once.
+      const long style = Current().radioOffStyle;
+      if (style == 1) return kDeviceNotAvailable;
+      // As most systems do: Start itself succeeds, the watcher aborts at once.
       aborted_ = true;
-      RaiseStopped(kRadioNotAvailable);
+      if (style == 0) RaiseStopped(kRadioNotAvailable);
       return S_OK;
     }
     if (!started_.exchange(true)) {
@@ -127,7 +130,9 @@ public:
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Stop() override {
-    if (started_.exchange(false)) RaiseStopped(0);
+    if (!started_.exchange(false)) return S_OK;
+    if (Current().lateAdvertisement) RaiseLate();
+    RaiseStopped(0);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE add_Received(WatcherReceivedHandler *handler, EventRegistrationToken *token) override {
@@ -155,14 +160,37 @@ public:
 
   long Handlers() { return received_.Size() + stopped_.Size(); }
 
-  // The radio went away: a started watcher aborts.
-  void RadioLost() {
+  // The radio went away: a started watcher aborts, with or without a word.
+  void RadioLost(long style) {
     if (!started_.exchange(false)) return;
     aborted_ = true;
-    RaiseStopped(kRadioNotAvailable);
+    if (style != 2) RaiseStopped(kRadioNotAvailable);
   }
 
 private:
+  void Raise(UINT64 address, const std::wstring &name) {
+    auto *args = new ReceivedArgs(address, name);
+    received_.Raise(static_cast<IBluetoothLEAdvertisementWatcher *>(this),
+                    static_cast<IBluetoothLEAdvertisementReceivedEventArgs *>(args));
+    args->Release();
+  }
+
+  // The last round heard, once more: it was on its way when Stop was called.
+  void RaiseLate() {
+    std::vector<std::pair<UINT64, std::wstring>> late;
+    {
+      std::lock_guard lock(lastHeardMutex_);
+      late = lastHeard_;
+    }
+    if (late.empty()) return;
+    AddRef();
+    Events().Post([this, late] {
+      for (auto &[address, name] : late) Raise(address, name);
+      ++lateAdvertisements;
+      Release();
+    });
+  }
+
   void RaiseStopped(INT32 error) {
     AddRef();
     Events().Post([this, error] {
@@ -181,18 +209,30 @@ private:
       Release();
       return;
     }
+    const Behaviour behaviour = Current();
     std::vector<std::pair<UINT64, std::wstring>> heard;
     {
       std::lock_guard lock(pistolsMutex);
-      for (auto &[address, pistol] : pistols)
-        if (!pistol.connected && !pistol.name.empty()) heard.emplace_back(address, pistol.name);
+      for (auto &[address, pistol] : pistols) {
+        if (pistol.LinkUp() || pistol.name.empty()) continue;
+        pistol.heard = true;
+        // A paired pistol is linked by the system on its first advertisement,
+        // which no watcher sees.
+        if (behaviour.paired)
+          pistol.heldBySystem = true;
+        else
+          heard.emplace_back(address, pistol.name);
+      }
+    }
+    if (!heard.empty()) {
+      std::lock_guard lock(lastHeardMutex_);
+      lastHeard_ = heard;
     }
     for (auto &[address, name] : heard) {
       if (!started_) break;
-      auto *args = new ReceivedArgs(address, name);
-      received_.Raise(static_cast<IBluetoothLEAdvertisementWatcher *>(this),
-                      static_cast<IBluetoothLEAdvertisementReceivedEventArgs *>(args));
-      args->Release();
+      // Active scanning: the advertisement (no name) and the scan response come apart.
+      if (behaviour.scanResponse) Raise(address, L"");
+      Raise(address, name);
     }
     Events().Post([this, generation] { Pump(generation); }, 50ms);
   }
@@ -201,6 +241,8 @@ private:
   std::atomic<bool> aborted_{false};
   std::atomic<long> generation_{0};
   INT32 mode_ = 0;
+  std::mutex lastHeardMutex_;
+  std::vector<std::pair<UINT64, std::wstring>> lastHeard_;
   EventSource<WatcherReceivedHandler> received_;
   EventSource<WatcherStoppedHandler> stopped_;
 };
