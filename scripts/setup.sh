@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config git clang clang-format libclang-rt-14-dev
+  build-essential cmake ninja-build ccache pkg-config git clang clang-format libclang-rt-14-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libcli11-dev nlohmann-json3-dev libfmt-dev
   libsystemd-dev dbus-daemon python3-dbusmock
