@@ -117,7 +117,9 @@ TEST_F(DeviceLinkTest, SoakOfConnectNotifyDrop) {
     for (int frame = 0; frame < 21; ++frame) provider.RunFrame(); // released again
     radio.Disconnect(kPistol);
     ASSERT_TRUE(Logged("Device connection lost.", cycle));
-    radio.WaitIdle();
+    // Counted once the worker scans again: the loss is logged before the
+    // dropped link is let go.
+    WaitForScan(cycle + 1);
     if (cycle == 2) baselineObjects = radio.LiveObjects();
   }
   EXPECT_EQ(FirePresses(), kCycles);
