@@ -6,9 +6,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 
-# Paths relative to the tree, so a run in a fresh clone on the same machine
-# reuses what an earlier run compiled.
-export CCACHE_BASEDIR="$PWD" CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+# Paths relative to the tree and the build folder left out of the hash, so a
+# run in a fresh clone on the same machine reuses what an earlier run compiled.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
+export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
 
 jobs=$(nproc)
 fuzz_seconds=${VK5_FUZZ_SECONDS:-20}
