@@ -2,15 +2,13 @@
 
 #include <algorithm>
 #include <array>
-#include <condition_variable>
 #include <cstdio>
 #include <exception>
-#include <mutex>
-#include <system_error>
 #include <thread>
 
 #include "ble/advertisement_discovery.h"
 #include "ble/connection_monitor.h"
+#include "ble/link_release.h"
 #include "ble/packet_decoder.h"
 #include "support/apartment.h"
 #include "support/blocking_wait.h"
@@ -71,69 +69,6 @@ private:
   };
   std::array<Entry, 8> entries_{};
 };
-
-template <class Revoke> void RevokeQuietly(Revoke &&revoke) noexcept {
-  try {
-    revoke();
-  } catch (...) {
-    // The object is going away; a registration it refuses to drop can no
-    // longer reach the link (handlers hold the state weakly).
-  }
-}
-
-// The platform's Close may block for a long time; waited for closeWait at
-// most, then left to end on its own thread, which keeps the device alive. Only
-// a Windows Close blocks, and the Windows backend pins the module with its
-// first handler, so such a thread outlives an unload safely.
-void CloseWithinBound(std::shared_ptr<ble::BluetoothLEDevice> device) {
-  struct Closing {
-    std::mutex mutex;
-    std::condition_variable ended;
-    bool done = false;
-    std::exception_ptr failure;
-  };
-  auto closing = std::make_shared<Closing>();
-  std::thread closer;
-  try {
-    closer = std::thread([device, closing] {
-      std::exception_ptr failure;
-      try {
-        device->Close();
-      } catch (...) {
-        failure = std::current_exception();
-      }
-      std::lock_guard lock(closing->mutex);
-      closing->done = true;
-      closing->failure = failure;
-      closing->ended.notify_all();
-    });
-  } catch (const std::system_error &) {
-    return device->Close(); // no thread to spare: close here, unbounded
-  }
-  std::unique_lock lock(closing->mutex);
-  if (!closing->ended.wait_for(lock, linkTimings.closeWait, [&] { return closing->done; })) {
-    closer.detach();
-    return;
-  }
-  lock.unlock();
-  // Joined, not left: the thread still drops its device, code of this module
-  // that must not run after an unload.
-  closer.join();
-  if (closing->failure) std::rethrow_exception(closing->failure);
-}
-
-// Revokes the registrations of the device and its characteristics, then
-// closes the device; a failing Close is raised once the rest is done.
-void ReleaseDevice(LinkState &s) {
-  for (auto &registration : s.valueChangedTokens)
-    RevokeQuietly([&] { registration.first->ValueChanged(registration.second); });
-  s.valueChangedTokens.clear();
-  std::shared_ptr<ble::BluetoothLEDevice> device = std::move(s.device);
-  s.device.reset();
-  if (!device) return;
-  RevokeQuietly([&] { device->ConnectionStatusChanged(s.connectionStatusToken); });
-  CloseWithinBound(std::move(device));
-}
 
 class Link {
 public:
@@ -461,19 +396,6 @@ private:
 };
 
 } // namespace
-
-void ResetLink(LinkState &state) {
-  std::exception_ptr closeFailure;
-  try {
-    ReleaseDevice(state);
-  } catch (...) {
-    closeFailure = std::current_exception();
-  }
-  state.targetAddress.store(0);
-  state.characteristic.reset();
-  state.phase.store(StartScan);
-  if (closeFailure) std::rethrow_exception(closeFailure);
-}
 
 void LinkWorker() {
   Link().Run();
