@@ -5,7 +5,7 @@
 # sent by the pistol versus presses the host saw.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-VK5_WITH_WINDOWS=0 scripts/setup.sh
+VK5_WITH_WINDOWS=0 VK5_WITH_REAL_BLUETOOTH=0 scripts/setup.sh
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)"
 printf '# Written by scripts/demo.sh\nsource = demo\n' > build/release/vantorelle_k5/bin/linux64/pose_getter.cfg
